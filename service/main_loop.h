@@ -1,0 +1,63 @@
+// The main thread's message loop and its message-based poll timer. Every poll cycle
+// runs on the thread that runs this loop, one tick at a time, so cycles never overlap.
+// One implementation per host: an Asio io_context on Linux, a Win32 message loop with
+// SetTimer on a hidden window on Windows.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace zendrel {
+
+// A timer whose ticks the main loop delivers. Created switched off.
+class PollTimer {
+ public:
+  virtual ~PollTimer() = default;
+
+  // Switching on (or changing the interval while on) restarts the countdown; setting
+  // the value the timer already has changes nothing. A switched-off timer never ticks,
+  // even when its countdown had already run out. Safe to call from any thread.
+  virtual void SetEnabled(bool enabled) = 0;
+  virtual bool Enabled() const = 0;
+
+  virtual void SetInterval(std::chrono::milliseconds interval) = 0;
+  virtual std::chrono::milliseconds Interval() const = 0;
+};
+
+class MainLoop {
+ public:
+  virtual ~MainLoop() = default;
+
+  // Handles messages (timer ticks, stop requests) one at a time until Quit is asked.
+  // An exception escaping a tick handler goes to the exception handler, and the loop
+  // goes on.
+  virtual void Run() = 0;
+
+  // Handles every message already waiting, without waiting for more. Called by the
+  // points campaign between movements; a quit request taken here ends Run only after
+  // the handler in progress has returned.
+  virtual void ProcessPending() = 0;
+
+  // Asks Run to return once the handler in progress (if any) has finished. Safe to
+  // call from any thread and from a signal-driven handler.
+  virtual void Quit() = 0;
+
+  // Whether Quit has been asked.
+  virtual bool QuitRequested() const = 0;
+
+  // A timer bound to this loop; `on_tick` runs on the loop's thread.
+  virtual std::unique_ptr<PollTimer> CreateTimer(std::function<void()> on_tick) = 0;
+
+  // Where exceptions escaping a tick handler go (the process-wide handler).
+  virtual void SetExceptionHandler(std::function<void(const std::exception&)> handler) = 0;
+
+  // Stops the loop when the host asks the service to stop (SIGTERM/SIGINT on Linux);
+  // `on_stop` runs on the loop's thread before the loop quits.
+  virtual void QuitOnStopRequest(std::function<void()> on_stop) = 0;
+};
+
+// The host's main loop.
+std::unique_ptr<MainLoop> CreateMainLoop();
+
+}  // namespace zendrel
