@@ -1,0 +1,44 @@
+// Which mode each command line selects.
+#include <gtest/gtest.h>
+
+#include "service/command_line.h"
+
+namespace zendrel {
+namespace {
+
+struct Case {
+  std::vector<std::string> args;
+  ProgramMode mode;
+  bool silent;
+};
+
+class CommandLineCases : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CommandLineCases, SelectsTheMode) {
+  const Case& c = GetParam();
+  const CommandLine line = ParseCommandLine(c.args);
+  EXPECT_EQ(line.mode, c.mode);
+  EXPECT_EQ(line.silent, c.silent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, CommandLineCases,
+    ::testing::Values(
+        Case{{}, ProgramMode::Service, false},
+        Case{{"/Install"}, ProgramMode::Install, false},
+        Case{{"-INSTALL"}, ProgramMode::Install, false},
+        Case{{"/install"}, ProgramMode::Install, false},
+        Case{{"-Install", "-silent"}, ProgramMode::Install, true},
+        // Not switches of that name: the process runs as the service.
+        Case{{"--install"}, ProgramMode::Service, false},
+        Case{{"install"}, ProgramMode::Service, false},
+        Case{{"/install:x"}, ProgramMode::Service, false},
+        Case{{"-"}, ProgramMode::Service, false},
+        Case{{"-UNINSTALL", "/INSTALL"}, ProgramMode::Install, false},
+        Case{{"/uninstall", "/SILENT"}, ProgramMode::Uninstall, true},
+        Case{{"/ONCE"}, ProgramMode::Once, false},
+        Case{{"/once", "-uninstall"}, ProgramMode::Uninstall, false},
+        Case{{"unrelated", "-silent"}, ProgramMode::Service, true}));
+
+}  // namespace
+}  // namespace zendrel

@@ -1,0 +1,78 @@
+// The poll cycle: one tick's work. It decides whether this machine works at all,
+// connects with the fallback password, runs the campaigns that are switched on, and
+// always ends with the queries closed, no command transaction open, the connection
+// closed and the timer armed again.
+#include <exception>
+#include <functional>
+
+#include "erp/site_settings.h"
+#include "service/service_module.h"
+#include "support/log_file.h"
+#include "sync/settings_columns.h"
+
+namespace zendrel {
+
+namespace {
+
+// Runs one cleanup step; keeps the first failure for the caller, so no later step is
+// skipped because an earlier one failed.
+void CleanupStep(std::exception_ptr& first_failure, const std::function<void()>& step) {
+  try {
+    step();
+  } catch (...) {
+    if (!first_failure) first_failure = std::current_exception();
+  }
+}
+
+}  // namespace
+
+void TSrvZendrel::Timer1Timer() {
+  Timer1->SetEnabled(false);
+  Timer1->SetInterval(settings_.interval);
+
+  std::exception_ptr failure;
+  try {
+    if (Computador_e_Servidor(folder_)) {
+      erp.Connquimero.Disconnect();
+      CarregarParametrosConexao("SYSDBA", "trivel");
+      try {
+        erp.Connquimero.Connect();
+      } catch (const std::exception&) {
+        erp.Connquimero.Disconnect();
+        CarregarParametrosConexao("SYSDBA", "gravulent");
+        try {
+          erp.Connquimero.Connect();
+        } catch (const std::exception&) {
+          DoSaveLog("Falha na conexão com o banco de dados!!!");
+        }
+      }
+
+      if (erp.Connquimero.Connected()) {
+        erp.TBPadrao.Open();
+        if (erp.TBPadrao.Field(padrao::kAtivaPontos).AsString() == "Y") EnviaMovimentoPontos();
+        if (erp.TBPadrao.Field(padrao::kAtivaTopVendas).AsString() == "Y") EnviaMovimentoTopVendas();
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  std::exception_ptr cleanup_failure;
+  CleanupStep(cleanup_failure, [&] { erp.TBPadrao.Close(); });
+  CleanupStep(cleanup_failure, [&] { erp.TBVerificaMovimentacao.Close(); });
+  CleanupStep(cleanup_failure, [&] { erp.TBMovimentoPontos.Close(); });
+  CleanupStep(cleanup_failure, [&] { erp.TBUltimoMovimento.Close(); });
+  // Before the disconnect: a half-done rebuild or refresh must never be committed.
+  CleanupStep(cleanup_failure, [&] {
+    if (erp.TRComandos.Active()) erp.TRComandos.Rollback();
+  });
+  CleanupStep(cleanup_failure, [&] { erp.TBMovTopVendas.Close(); });
+  CleanupStep(cleanup_failure, [&] { erp.Connquimero.Disconnect(); });
+  // Whatever failed, the polling goes on.
+  Timer1->SetEnabled(true);
+
+  if (failure) std::rethrow_exception(failure);
+  if (cleanup_failure) std::rethrow_exception(cleanup_failure);
+}
+
+}  // namespace zendrel

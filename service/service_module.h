@@ -1,0 +1,66 @@
+// The service module: the one object of the process that carries the work. It owns the
+// database components and the poll timer Timer1, whose ticks run the poll cycle on the
+// main thread, and it writes an exception escaping a tick to the log.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "service/main_loop.h"
+#include "support/clock.h"
+#include "sync/campaign_sync.h"
+#include "sync/erp_components.h"
+
+namespace zendrel {
+
+struct ModuleSettings {
+  std::chrono::milliseconds first_interval{120000};  // from switching on to the first tick
+  std::chrono::milliseconds interval{900000};        // from the end of a tick to the next
+  ErpComponentSettings erp;
+  // Where Tarvix.ini lies; empty means the executable's folder.
+  std::filesystem::path settings_folder;
+  const Clock* clock = nullptr;  // nullptr means the system clock
+};
+
+class TSrvZendrel {
+ public:
+  TSrvZendrel(MainLoop& loop, ModuleSettings settings = {});
+  ~TSrvZendrel();
+  TSrvZendrel(const TSrvZendrel&) = delete;
+  TSrvZendrel& operator=(const TSrvZendrel&) = delete;
+
+  // Installs ManipulaExcecoes as the handler of exceptions escaping a tick.
+  void ServiceCreate();
+
+  // Writes the exception's message as one log line. Throws when the log cannot be written.
+  void ManipulaExcecoes(const std::exception& E);
+
+  // The poll cycle: one tick's work, with its cleanup always run.
+  void Timer1Timer();
+
+  // Rebuilds the connection parameters from Tarvix.ini for that user and password.
+  void CarregarParametrosConexao(const std::string& Usuario, const std::string& Senha);
+
+  void EnviaMovimentoPontos() { campaigns_.EnviaMovimentoPontos(); }
+  void EnviaMovimentoTopVendas() { campaigns_.EnviaMovimentoTopVendas(); }
+
+  const ModuleSettings& settings() const { return settings_; }
+  const std::filesystem::path& settings_folder() const { return folder_; }
+
+  ErpComponents erp;
+  std::unique_ptr<PollTimer> Timer1;
+
+ private:
+  MainLoop& loop_;
+  ModuleSettings settings_;
+  std::filesystem::path folder_;
+  const Clock& clock_;
+  CampaignSync campaigns_;
+};
+
+// The process's one module, for the free functions that need it.
+extern TSrvZendrel* SrvZendrel;
+
+}  // namespace zendrel

@@ -1,0 +1,53 @@
+// The two campaigns' send loops and their send index with its remote reset. They run
+// inside a poll cycle, with the connection open and the settings row read, and leave
+// every failure they do not handle as an exception to the cycle.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "support/clock.h"
+#include "support/date_time.h"
+#include "sync/erp_components.h"
+
+namespace zendrel {
+
+enum class TTipoCampanha { tcPontos, tcVendedor };
+
+class CampaignSync {
+ public:
+  // `message_pump` handles the main thread's waiting messages; the points loop runs it
+  // after every movement.
+  CampaignSync(ErpComponents& erp, const Clock& clock, std::function<void()> message_pump);
+
+  // Asks the platform about a pending reset of the campaign, applies and acknowledges
+  // it, starts the top-sales campaign on its first run, and returns the stored send
+  // index (NULL reads as 0; -1 holds the campaign back).
+  std::int32_t AtualizaIndiceEnvio(TTipoCampanha TipoCampanha);
+
+  // Replaces the top-sales movements with the campaign sales from `DataInicial` on,
+  // in one command transaction. Returns whether it was committed; a failed commit is
+  // rolled back and logged.
+  bool CargaInicial(const DateTime& DataInicial);
+
+  // One pass over the pending customer points movements.
+  void EnviaMovimentoPontos();
+
+  // The daily product refresh, the send-index step and one pass over the pending
+  // top-sales movements.
+  void EnviaMovimentoTopVendas();
+
+ private:
+  std::int32_t AtualizaIndicePontos();
+  std::int32_t AtualizaIndiceTopVendas();
+  void RecarregaMovimentosTopVendas(const DateTime& DataInicial);
+  bool ConfirmaComandos();
+  void AtualizaProdutos();
+  void EnviaPendentesTopVendas();
+
+  ErpComponents& erp_;
+  const Clock& clock_;
+  std::function<void()> message_pump_;
+};
+
+}  // namespace zendrel

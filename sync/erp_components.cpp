@@ -1,0 +1,27 @@
+// Wiring of the service module's database components.
+#include "sync/erp_components.h"
+
+#include "erp/statements.h"
+
+namespace zendrel {
+
+ErpComponents::ErpComponents(const ErpComponentSettings& settings)
+    : Connquimero(settings.reconnect),
+      TransReadOnly(Connquimero, TransactionMode::ReadOnlyReadCommitted, true),
+      TransReadWrite(Connquimero, TransactionMode::ReadWriteReadCommitted, true),
+      TRComandos(Connquimero, TransactionMode::ReadWriteReadCommitted, false),
+      TransPendentes(Connquimero, TransactionMode::ReadOnlyWaitingReadCommitted, true,
+                     settings.pending_lock_timeout),
+      TBPadrao(Connquimero, TransReadOnly, TransReadWrite),
+      TBVerificaMovimentacao(Connquimero, TransReadOnly),
+      TBMovimentoPontos(Connquimero, TransPendentes),
+      TBUltimoMovimento(Connquimero, TransReadOnly),
+      TBComandos(Connquimero, TRComandos),
+      TBMovTopVendas(Connquimero, TransPendentes) {
+  TBVerificaMovimentacao.SetSQL(S3);
+  TBMovimentoPontos.SetSQL(S4);
+  TBUltimoMovimento.SetSQL(S5);
+  TBMovTopVendas.SetSQL(S6);
+}
+
+}  // namespace zendrel

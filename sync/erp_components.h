@@ -1,0 +1,41 @@
+// The database components the service module owns for the life of the process: the
+// connection, its transactions and the six queries, each named as the ERP's
+// integrators know them.
+#pragma once
+
+#include <chrono>
+
+#include "erp/connection.h"
+#include "erp/query.h"
+#include "erp/settings_row.h"
+#include "erp/transaction.h"
+
+namespace zendrel {
+
+struct ErpComponentSettings {
+  ReconnectPolicy reconnect;
+  // How long a read of pending movements waits for an ERP transaction that holds
+  // them before this cycle gives up on the campaign.
+  std::chrono::seconds pending_lock_timeout{60};
+};
+
+struct ErpComponents {
+  explicit ErpComponents(const ErpComponentSettings& settings = {});
+
+  Connection Connquimero;
+  Transaction TransReadOnly;    // read-only, read committed, starts and ends by itself
+  Transaction TransReadWrite;   // settings-row writes, each committed at once
+  Transaction TRComandos;       // product refresh and rebuild; started and ended explicitly
+  // The pending-movement reads: read committed without record versions, so a movement
+  // an ERP till has inserted but not yet committed is waited for instead of skipped.
+  Transaction TransPendentes;
+
+  SettingsRow TBPadrao;
+  Query TBVerificaMovimentacao;
+  Query TBMovimentoPontos;
+  Query TBUltimoMovimento;
+  Query TBComandos;
+  Query TBMovTopVendas;
+};
+
+}  // namespace zendrel

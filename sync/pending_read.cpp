@@ -1,0 +1,46 @@
+// Pending-movement reads that give up cleanly on a till's long-open transaction.
+#include "sync/pending_read.h"
+
+#include "erp/database_error.h"
+#include "support/log_file.h"
+
+namespace zendrel {
+namespace {
+
+void LogHeldByErp(std::string_view log_prefix) {
+  DoSaveLog(std::string(log_prefix) +
+            "Movimentos pendentes presos por uma transação do ERP ainda aberta; "
+            "o envio para aqui e o próximo ciclo tenta novamente.");
+}
+
+template <typename Step>
+bool RunPendingStep(Step step, std::string_view log_prefix) {
+  try {
+    step();
+    return true;
+  } catch (const DatabaseError& e) {
+    if (!e.lock_timeout()) throw;
+    LogHeldByErp(log_prefix);
+    return false;
+  }
+}
+
+}  // namespace
+
+bool OpenPending(Query& query, std::string_view log_prefix) {
+  return RunPendingStep([&] { query.Open(); }, log_prefix);
+}
+
+bool NextPending(Query& query, std::string_view log_prefix) {
+  return RunPendingStep([&] { query.Next(); }, log_prefix);
+}
+
+std::string TrimBlanks(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+}  // namespace zendrel

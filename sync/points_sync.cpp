@@ -1,0 +1,65 @@
+// The customer points campaign: every movement after the send index, one posting each,
+// in movement order, moving the index on after each accepted one and stopping at the
+// first refusal.
+#include <string>
+
+#include "api/brindex_calls.h"
+#include "support/conversions.h"
+#include "support/log_file.h"
+#include "sync/campaign_sync.h"
+#include "sync/pending_read.h"
+#include "sync/settings_columns.h"
+
+namespace zendrel {
+
+namespace {
+constexpr int kAccepted = 200;
+constexpr const char* kLogPrefix = "MovimentoPontos: ";
+}  // namespace
+
+void CampaignSync::EnviaMovimentoPontos() {
+  // An empty table means the campaign has nothing to do, not even a reset question.
+  erp_.TBVerificaMovimentacao.Close();
+  erp_.TBVerificaMovimentacao.Open();
+  const bool has_movements = !erp_.TBVerificaMovimentacao.Eof();
+  erp_.TBVerificaMovimentacao.Close();
+  if (!has_movements) return;
+
+  const std::int32_t UltimoMovimento = AtualizaIndiceEnvio(TTipoCampanha::tcPontos);
+  if (UltimoMovimento == -1) return;
+
+  Query& pendentes = erp_.TBMovimentoPontos;
+  pendentes.Close();
+  pendentes.SetInteger("MOVIMENTO", UltimoMovimento);
+  if (!OpenPending(pendentes, kLogPrefix)) return;
+
+  int Resposta = kAccepted;
+  while (!pendentes.Eof() && Resposta == kAccepted) {
+    const std::string tipo = pendentes.Field("TIPOMOVIMENTO").AsString();
+    if (tipo == "VP") {
+      // Never posted: the index just moves past it.
+      erp_.TBPadrao.WriteInteger(padrao::kIndicePontos, pendentes.Field("MOVIMENTO").AsInteger());
+    } else {
+      try {
+        const TTipoMovimento kind = StrtoTipoMovimento(tipo);
+        const Currency valor = pendentes.Field("VALOR").AsCurrency();
+        const std::int32_t codigo = pendentes.Field("IDENTIFICACAO_MOVIMENTO").AsInteger();
+        const std::string cpf = pendentes.Field("CPF").AsString();
+        const std::string url = erp_.TBPadrao.Field(padrao::kUrlPontos).AsString();
+        const TMovimentoPontos LancaMovimento = LancaMovimentosPontos(url, cpf, codigo, kind, valor);
+        Resposta = LancaMovimento.CodRetorno;
+        if (Resposta == kAccepted) {
+          erp_.TBPadrao.WriteInteger(padrao::kIndicePontos, pendentes.Field("MOVIMENTO").AsInteger());
+        }
+      } catch (const std::exception& e) {
+        // The row stops the campaign until it is corrected; say why, or nobody will know.
+        Resposta = -1;
+        DoSaveLog(std::string(kLogPrefix) + e.what());
+      }
+    }
+    if (Resposta == kAccepted && !NextPending(pendentes, kLogPrefix)) break;
+    if (message_pump_) message_pump_();
+  }
+}
+
+}  // namespace zendrel
