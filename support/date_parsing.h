@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "support/date_time.h"
+#include "support/regional_settings.h"
 
 namespace zendrel {
 
@@ -11,5 +12,9 @@ namespace zendrel {
 // `Data`, rejoins them as a day/month/year text and reads that with the regional
 // short-date reader. Throws ConversionError "'<joined text>' is not a valid date".
 DateTime TrataData(std::string_view Data);
+
+// The same under the given regional settings (date separator and short date order)
+// in place of the process's.
+DateTime TrataData(std::string_view Data, const RegionalSettings& regional);
 
 }  // namespace zendrel

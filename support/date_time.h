@@ -7,6 +7,8 @@
 
 namespace zendrel {
 
+struct RegionalSettings;
+
 struct DateTime {
   int year = 1899;
   int month = 12;
@@ -37,8 +39,12 @@ bool IsValidDate(int year, int month, int day);
 
 // "YYYY-MM-DD HH:mm:ss", the form the platform takes in "dtocorrencia".
 std::string FormatPostingMoment(const DateTime& moment);
+// The same with the time separator of `regional` in place of the process's.
+std::string FormatPostingMoment(const DateTime& moment, const RegionalSettings& regional);
 
 // "DD/MM/YYYY HH:mm:ss", the form of the log's timestamps.
 std::string FormatLogTimestamp(const DateTime& moment);
+// The same with the separators of `regional` in place of the process's.
+std::string FormatLogTimestamp(const DateTime& moment, const RegionalSettings& regional);
 
 }  // namespace zendrel

@@ -23,6 +23,10 @@ class LogFile {
   // cannot be written; the file's earlier content is never lost.
   void Append(std::string_view message) const;
 
+  // As Append, and returns the entry line written ("DD/MM/YYYY HH:mm:ss - message",
+  // without its line ends).
+  std::string AppendEntry(std::string_view message) const;
+
   const std::filesystem::path& path() const { return path_; }
 
  private:
