@@ -1,0 +1,40 @@
+// The one exception type of the data layer: a failure reported by the Firebird
+// client or server, with the server's message and its error codes.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zendrel {
+
+class DatabaseError : public std::runtime_error {
+ public:
+  // Code of a failure that never reached a server: the client library is missing.
+  static constexpr long kClientLibraryMissing = -1;
+  // Code of a failure found by the data layer itself (a settings write that did not
+  // change exactly one row, a statement used in the wrong state).
+  static constexpr long kDataLayer = -2;
+
+  DatabaseError(std::string message, long code);
+  // `codes` are every error code of the client's status vector, the first one first.
+  DatabaseError(std::string message, std::vector<long> codes);
+
+  // The first error code (an isc_* / gds code such as 335544721).
+  long code() const { return codes_.empty() ? 0 : codes_.front(); }
+  const std::vector<long>& codes() const { return codes_; }
+
+  bool HasCode(long code) const;
+
+  // The connection to the server was lost: the statement may succeed on a new
+  // attachment.
+  bool connection_lost() const;
+
+  // A wait for a record held by another transaction reached the lock time-out.
+  bool lock_timeout() const;
+
+ private:
+  std::vector<long> codes_;
+};
+
+}  // namespace zendrel

@@ -1,0 +1,64 @@
+// TBPadrao: the settings row, the first row of PADRAO in CODIGO order. It is read
+// once per cycle (S1) and kept; each write of one column is sent at once (S2) and
+// committed, and later reads see the new value.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "erp/connection.h"
+#include "erp/field_value.h"
+#include "erp/transaction.h"
+#include "support/company_cnpj.h"
+#include "support/date_time.h"
+
+namespace zendrel {
+
+class SettingsRow : public SettingsTextReader {
+ public:
+  // `read` runs S1 and the catalogue look-up; `write` runs each S2 and commits it.
+  SettingsRow(Connection& connection, Transaction& read, Transaction& write);
+
+  // Runs S1 and keeps its first row. An empty PADRAO leaves a row whose every column
+  // reads as NULL.
+  void Open();
+  void Close();
+  bool Active() const { return active_; }
+  // Whether PADRAO had a row at the last Open.
+  bool HasRow() const { return has_row_; }
+
+  // The column `column` (any case) of the settings row. Throws DatabaseError when the
+  // row is not open or S1 has no such column.
+  FieldValue Field(std::string_view column) const;
+  // Field(column).AsString(): the CNPJ read of the API calls.
+  std::string ReadText(std::string_view column) const override;
+
+  // Sets one column and sends S2 at once, committed. Sends nothing when the value is
+  // unchanged (NULL to 0 is a change). Throws DatabaseError when the UPDATE changes
+  // other than exactly one row (the row was deleted, or two rows look alike) or the
+  // database refuses it; the row then keeps its old value.
+  void WriteInteger(std::string_view column, std::int32_t value);
+  void WriteDateTime(std::string_view column, const DateTime& value);
+
+  // The last S2 sent (empty before the first); for tests and diagnostics.
+  const std::string& last_write_sql() const { return last_write_sql_; }
+
+ private:
+  std::size_t ColumnIndex(std::string_view column) const;
+  void Write(std::size_t index, FieldValue value);
+  const std::vector<std::string>& PrimaryKey();
+
+  Connection& connection_;
+  Transaction& read_;
+  Transaction& write_;
+  bool active_ = false;
+  bool has_row_ = false;
+  std::vector<FieldValue> row_;
+  std::optional<std::vector<std::string>> primary_key_;
+  std::string last_write_sql_;
+};
+
+}  // namespace zendrel
