@@ -1,6 +1,8 @@
 // Which mode each command line selects.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "service/command_line.h"
 
 namespace zendrel {
@@ -38,7 +40,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{{"/uninstall", "/SILENT"}, ProgramMode::Uninstall, true},
         Case{{"/ONCE"}, ProgramMode::Once, false},
         Case{{"/once", "-uninstall"}, ProgramMode::Uninstall, false},
-        Case{{"unrelated", "-silent"}, ProgramMode::Service, true}));
+        Case{{"unrelated", "-silent"}, ProgramMode::Service, true}),
+    [](const ::testing::TestParamInfo<Case>& info) {
+      std::string name = "case" + std::to_string(info.index);
+      for (const std::string& arg : info.param.args) {
+        name += "_";
+        for (char c : arg) name += std::isalnum(static_cast<unsigned char>(c)) ? c : 'x';
+      }
+      return name;
+    });
 
 }  // namespace
 }  // namespace zendrel

@@ -32,7 +32,7 @@ void TSrvZendrel::Timer1Timer() {
 
   std::exception_ptr failure;
   try {
-    if (Computador_e_Servidor(folder_)) {
+    if (Computador_e_Servidor(folder_, SystemHostIdentity())) {
       erp.Connquimero.Disconnect();
       CarregarParametrosConexao("SYSDBA", "trivel");
       try {

@@ -1,0 +1,146 @@
+// The program as a whole, started as a process: install and uninstall of the systemd
+// unit, and the service's stop on SIGTERM when idle.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "service/testing/child_process.h"
+
+namespace zendrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ChildProcess;
+using testing::RunToEnd;
+
+const std::string kProgram = ZENDREL_TEST_PROGRAM;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& name_prefix = "zendrel-program-") {
+    std::string pattern = (fs::temp_directory_path() / (name_prefix + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ExpectedUnit(const std::string& exec_start) {
+  return "[Unit]\n"
+         "Description=Zendrel - Serviço para envio do porntos\n"
+         "After=network-online.target\n"
+         "Wants=network-online.target\n"
+         "\n"
+         "[Service]\n"
+         "Type=simple\n"
+         "ExecStart=" + exec_start + "\n"
+         "Restart=on-failure\n"
+         "RestartSec=30\n"
+         "# A stop lets the poll cycle in progress finish, so that no movement is posted\n"
+         "# without its send index being written; the cycle may take a while on a backlog.\n"
+         "TimeoutStopSec=30min\n"
+         "KillMode=mixed\n"
+         "\n"
+         "[Install]\n"
+         "WantedBy=multi-user.target\n";
+}
+
+TEST(ProgramInstall, WritesTheUnitAndRemovesItAgain) {
+  TempFolder units;
+  const std::map<std::string, std::string> env{{"ZENDREL_TEST_UNIT_DIR", units.path().string()}};
+  const fs::path unit = units.path() / "SrvZendrel.service";
+
+  const auto installed = RunToEnd(kProgram, {"-Install"}, env);
+  EXPECT_EQ(installed.status, 0) << installed.err;
+  EXPECT_EQ(installed.out, "Service installed successfully\n");
+  EXPECT_EQ(ReadFile(unit), ExpectedUnit(fs::canonical(kProgram).string()));
+
+  const auto removed = RunToEnd(kProgram, {"/UNINSTALL"}, env);
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(removed.out, "Service uninstalled successfully\n");
+  EXPECT_FALSE(fs::exists(unit));
+}
+
+TEST(ProgramInstall, SilentSuppressesOnlyTheSuccessMessage) {
+  TempFolder units;
+  const std::map<std::string, std::string> env{{"ZENDREL_TEST_UNIT_DIR", units.path().string()}};
+
+  const auto installed = RunToEnd(kProgram, {"-install", "-SILENT"}, env);
+  EXPECT_EQ(installed.status, 0);
+  EXPECT_EQ(installed.out, "");
+  EXPECT_TRUE(fs::exists(units.path() / "SrvZendrel.service"));
+
+  ASSERT_EQ(RunToEnd(kProgram, {"-uninstall", "/silent"}, env).status, 0);
+  // Nothing left to remove: the failure is shown whatever SILENT says.
+  const auto again = RunToEnd(kProgram, {"-uninstall", "/silent"}, env);
+  EXPECT_NE(again.status, 0);
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.err.rfind("Service \"Zendrel - Serviço para envio do porntos\" failed to uninstall with error: \"", 0), 0u)
+      << again.err;
+}
+
+TEST(ProgramInstall, AFailureIsReportedWithTheDisplayName) {
+  TempFolder units;
+  const std::map<std::string, std::string> env{{"ZENDREL_TEST_UNIT_DIR", (units.path() / "missing").string()}};
+  const auto result = RunToEnd(kProgram, {"/install", "/silent"}, env);
+  EXPECT_NE(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("Service \"Zendrel - Serviço para envio do porntos\" failed to install with error: \""),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("missing"), std::string::npos) << result.err;
+}
+
+TEST(ProgramInstall, AnExecutablePathWithABlankIsQuoted) {
+  TempFolder units;
+  TempFolder folder("zendrel with blank-");
+  const fs::path copy = folder.path() / "Zendrel";
+  fs::copy_file(kProgram, copy);
+  fs::permissions(copy, fs::perms::owner_all);
+
+  const auto installed = RunToEnd(copy.string(), {"-install"}, {{"ZENDREL_TEST_UNIT_DIR", units.path().string()}});
+  ASSERT_EQ(installed.status, 0) << installed.err;
+  EXPECT_EQ(ReadFile(units.path() / "SrvZendrel.service"),
+            ExpectedUnit("\"" + fs::canonical(copy).string() + "\""));
+}
+
+// With no switch the program runs as the service until systemd's SIGTERM; idle, it
+// ends at once with status 0.
+TEST(ProgramService, StopsPromptlyOnSigtermWhenIdle) {
+  TempFolder settings;
+  // Not this machine's server: ticks do nothing at all.
+  std::ofstream(settings.path() / "Tarvix.ini") << "[Tarvix]\r\nServidor=database-server.invalid\r\n";
+  ChildProcess service(kProgram, {},
+                       {{"ZENDREL_TEST_SETTINGS_DIR", settings.path().string()},
+                        {"ZENDREL_TEST_FIRST_INTERVAL_MS", "50"},
+                        {"ZENDREL_TEST_INTERVAL_MS", "50"}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  ASSERT_TRUE(service.Running()) << service.Errors();
+  service.Signal(SIGTERM);
+  const auto status = service.Wait(std::chrono::seconds(5));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0) << service.Errors();
+}
+
+}  // namespace
+}  // namespace zendrel
