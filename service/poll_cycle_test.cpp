@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,17 +35,17 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
-// The messages of the log's entries, without their timestamps.
+// The messages of the log's entries, without their timestamps: every line that starts
+// with "DD/MM/YYYY HH:mm:ss - ".
 std::vector<std::string> LogMessages(const fs::path& path) {
+  static const std::regex entry(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d - (.*)$)");
   std::vector<std::string> messages;
-  const std::string text = ReadFile(path);
-  std::size_t at = 0;
-  while ((at = text.find("\r\n\r\n", at)) != std::string::npos || (at == 0 && text.rfind("\r\n", 0) == 0)) {
-    at += (text.compare(at, 4, "\r\n\r\n") == 0) ? 4 : 2;
-    const std::size_t end = text.find("\r\n", at);
-    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    const std::size_t dash = line.find(" - ");
-    messages.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
+  std::istringstream lines(ReadFile(path));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::smatch match;
+    if (std::regex_match(line, match, entry)) messages.push_back(match[1]);
   }
   return messages;
 }
@@ -258,7 +259,7 @@ TEST_F(PollCycle, AcceptedMovementsAndVpMoveTheIndexOneCommitEach) {
   CreateDatabase("BRINDEX_ULTIMOENVIO = 100");
   RecordIndexWrites();
   InsertPontos(99, "VV", 499, "1");  // already sent
-  InsertPontos(101, "VV", 601, "12.345", "111.222.333-96");
+  InsertPontos(101, "VV", 601, "12.34", "111.222.333-96");
   InsertPontos(102, "VP", 602, "5");
   InsertPontos(103, "RC", 603, "-7.5", "444.555.666-01");
   EXPECT_TRUE(RunCycle());
