@@ -41,7 +41,13 @@ bool DatabaseError::connection_lost() const {
                      [this](long code) { return HasCode(code); });
 }
 
-bool DatabaseError::lock_timeout() const { return HasCode(335544510); }  // isc_lock_timeout
+bool DatabaseError::lock_timeout() const {
+  // A write that waited too long reports isc_lock_timeout; a read without record
+  // versions whose wait ran out reports "deadlock; read conflicts with concurrent
+  // update" (isc_read_conflict), and only a wait can end that way in a waiting
+  // transaction.
+  return HasCode(335544510) || HasCode(335545096);
+}
 
 void ThrowStatus(const FirebirdApi& api, const ISC_STATUS* status) {
   std::vector<long> codes;

@@ -30,7 +30,8 @@ class DatabaseError : public std::runtime_error {
   // attachment.
   bool connection_lost() const;
 
-  // A wait for a record held by another transaction reached the lock time-out.
+  // A wait for a record held by another transaction reached the lock time-out (for
+  // a read in a waiting transaction: the read conflict that ends the wait).
   bool lock_timeout() const;
 
  private:

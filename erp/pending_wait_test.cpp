@@ -1,1 +1,98 @@
+// The waiting read of the pending movements: a movement that a till has inserted
+// but not yet committed is waited for, never skipped.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "erp/database_error.h"
+#include "erp/query.h"
+#include "erp/statements.h"
+#include "erp/testing/test_database.h"
+
+namespace zendrel {
+namespace {
+
+using testing::SqlSession;
+using testing::TestDatabase;
+
+class PendingWaitTest : public ::testing::Test {
+ protected:
+  PendingWaitTest() {
+    db_.ConfigureConnection(connection_);
+    connection_.Connect();
+    db_.Execute("INSERT INTO BRINDEX_PONTOS (MOVIMENTO, CPF) VALUES (200, '1')");
+    till_a_ = db_.OpenSession();
+    till_b_ = db_.OpenSession();
+    till_a_->Execute("INSERT INTO BRINDEX_PONTOS (MOVIMENTO, CPF) VALUES (201, '2')");  // left open
+    till_b_->Execute("INSERT INTO BRINDEX_PONTOS (MOVIMENTO, CPF) VALUES (202, '3')");
+    till_b_->Commit();
+  }
+
+  std::vector<int> ReadPending(Transaction& transaction) {
+    Query query(connection_, transaction);
+    query.SetSQL(S4);
+    query.SetInteger("MOVIMENTO", 200);
+    std::vector<int> movements;
+    for (query.Open(); !query.Eof(); query.Next()) movements.push_back(query.Field("MOVIMENTO").AsInteger());
+    query.Close();
+    return movements;
+  }
+
+  TestDatabase db_;
+  Connection connection_;
+  std::unique_ptr<SqlSession> till_a_;
+  std::unique_ptr<SqlSession> till_b_;
+};
+
+TEST_F(PendingWaitTest, RecordVersionReadSkipsTheUncommittedMovement) {
+  // Why the pending queries do not use the ordinary read-only transaction.
+  Transaction read_only(connection_, TransactionMode::ReadOnlyReadCommitted, true);
+  EXPECT_EQ(ReadPending(read_only), std::vector<int>{202});
+}
+
+TEST_F(PendingWaitTest, WaitingReadReturnsBothInOrderOnceTheTillCommits) {
+  Transaction waiting(connection_, TransactionMode::ReadOnlyWaitingReadCommitted, true, std::chrono::seconds(20));
+  const auto started = std::chrono::steady_clock::now();
+  auto commit = std::async(std::launch::async, [this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    till_a_->Commit();
+  });
+  EXPECT_EQ(ReadPending(waiting), (std::vector<int>{201, 202}));
+  commit.get();
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+  EXPECT_FALSE(waiting.Active());
+}
+
+TEST_F(PendingWaitTest, RolledBackInsertLeavesAHoleThatTheReadPasses) {
+  Transaction waiting(connection_, TransactionMode::ReadOnlyWaitingReadCommitted, true, std::chrono::seconds(20));
+  auto rollback = std::async(std::launch::async, [this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    till_a_->Rollback();
+  });
+  EXPECT_EQ(ReadPending(waiting), std::vector<int>{202});
+  rollback.get();
+}
+
+TEST_F(PendingWaitTest, TransactionLeftOpenEndsTheReadWithALockTimeout) {
+  Transaction waiting(connection_, TransactionMode::ReadOnlyWaitingReadCommitted, true, std::chrono::seconds(2));
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    ReadPending(waiting);
+    FAIL() << "the read went past a movement still held by a till";
+  } catch (const DatabaseError& error) {
+    EXPECT_TRUE(error.lock_timeout()) << error.what() << " codes: " << ::testing::PrintToString(error.codes());
+    EXPECT_FALSE(error.connection_lost());
+  }
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(waited, std::chrono::milliseconds(900));  // it did wait (the server counts whole seconds)
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  EXPECT_FALSE(waiting.Active());
+  // After the till commits, the next read delivers it.
+  till_a_->Commit();
+  EXPECT_EQ(ReadPending(waiting), (std::vector<int>{201, 202}));
+}
+
+}  // namespace
+}  // namespace zendrel

@@ -1,1 +1,179 @@
+// The settings row on the real server: which row, the write-back with and without a
+// primary key, unchanged values, failures, and the CNPJ read.
+#include "erp/settings_row.h"
+
 #include <gtest/gtest.h>
+
+#include "erp/database_error.h"
+#include "erp/testing/test_database.h"
+#include "support/company_cnpj.h"
+
+namespace zendrel {
+namespace {
+
+using testing::TestDatabase;
+
+class SettingsRowTest : public ::testing::TestWithParam<bool> {
+ protected:
+  SettingsRowTest()
+      : db_(TestDatabase::Options{.padrao_primary_key = GetParam()}),
+        read_(connection_, TransactionMode::ReadOnlyReadCommitted, true),
+        write_(connection_, TransactionMode::ReadWriteReadCommitted, true, std::chrono::seconds(2)),
+        row_(connection_, read_, write_) {
+    db_.ConfigureConnection(connection_);
+    connection_.Connect();
+  }
+
+  std::optional<std::int64_t> Stored(const std::string& column, int codigo) const {
+    return db_.SelectInteger("SELECT " + column + " FROM PADRAO WHERE CODIGO = " + std::to_string(codigo));
+  }
+
+  TestDatabase db_;
+  Connection connection_;
+  Transaction read_;
+  Transaction write_;
+  SettingsRow row_;
+};
+
+TEST_P(SettingsRowTest, OnlyTheLowestCodigoIsReadAndWritten) {
+  db_.RunScript(
+      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO, BRINDEX_ATIVARPONTUACAO) VALUES (7, '99', 70, 'N');"
+      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO, BRINDEX_ATIVARPONTUACAO) "
+      "VALUES (3, '12.345.678/0001-95', 30, 'Y');"
+      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (5, '55', 50);");
+  row_.Open();
+  EXPECT_TRUE(row_.Active());
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 30);
+  EXPECT_EQ(row_.ReadText("BRINDEX_ATIVARPONTUACAO"), "Y");
+
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 31);
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 31);  // visible at once
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 3), 31);               // and committed
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 32);                  // keyed on what is now stored
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 3), 32);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 5), 50);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 7), 70);
+  EXPECT_FALSE(write_.Active());
+
+  if (GetParam()) {
+    EXPECT_NE(row_.last_write_sql().find("WHERE CODIGO = :CHAVE_1"), std::string::npos) << row_.last_write_sql();
+    EXPECT_EQ(row_.last_write_sql().find("CGC"), std::string::npos);
+  } else {
+    EXPECT_NE(row_.last_write_sql().find("CGC = :CHAVE_2"), std::string::npos) << row_.last_write_sql();
+    EXPECT_NE(row_.last_write_sql().find("(BRINDEXWEBSERVICE IS NULL OR BRINDEXWEBSERVICE = '')"), std::string::npos);
+    EXPECT_NE(row_.last_write_sql().find("AND BRINDEX_ULTIMODOWNLODPRODUTOS IS NULL"), std::string::npos);
+  }
+
+  SetCompanySettingsRow(&row_);
+  EXPECT_EQ(CNPJEmpresa(), "12345678000195");
+  SetCompanySettingsRow(nullptr);
+}
+
+TEST_P(SettingsRowTest, NullSendIndexReadsAsZeroAndEmptyAndZeroAsZero) {
+  db_.Execute(
+      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ATIVARTOPVENDA, BRINDEXWEBSERVICE) VALUES (1, '', '  ', '')");
+  row_.Open();
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIOTOPVENDA").AsInteger(), 0);
+  EXPECT_EQ(row_.ReadText("BRINDEX_ULTIMOENVIOTOPVENDA"), "");
+  EXPECT_EQ(row_.ReadText("BRINDEX_ULTIMODOWNLODPRODUTOS"), "");
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMODOWNLODPRODUTOS").AsDateTime(), DateTime::Zero());
+
+  // NULL -> 0 is a change: it is written, also without a key where CGC holds '' and
+  // a CHAR holds blanks (both read as empty).
+  row_.WriteInteger("BRINDEX_ULTIMOENVIOTOPVENDA", 0);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIOTOPVENDA", 1), 0);
+  EXPECT_EQ(row_.ReadText("BRINDEX_ULTIMOENVIOTOPVENDA"), "0");
+
+  const DateTime today = DateTime::Date(2024, 3, 15);
+  row_.WriteDateTime("BRINDEX_ULTIMODOWNLODPRODUTOS", today);
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMODOWNLODPRODUTOS").AsDateTime(), today);
+  EXPECT_EQ(db_.SelectText("SELECT BRINDEX_ULTIMODOWNLODPRODUTOS FROM PADRAO"), "15/03/2024");
+
+  row_.Close();
+  row_.Open();  // a later cycle reads what was stored
+  EXPECT_EQ(row_.ReadText("BRINDEX_ULTIMOENVIOTOPVENDA"), "0");
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMODOWNLODPRODUTOS").AsDateTime(), today);
+}
+
+TEST_P(SettingsRowTest, UnchangedValueSendsNothing) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO) VALUES (1, 40)");
+  row_.Open();
+  // Once the row is gone any UPDATE would fail: a write that succeeds sent nothing.
+  db_.Execute("DELETE FROM PADRAO");
+  EXPECT_NO_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 40));
+  EXPECT_EQ(row_.last_write_sql(), "");
+}
+
+TEST_P(SettingsRowTest, DeletedRowMakesTheWriteFailAndKeepsTheOldValue) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO) VALUES (1, 40)");
+  row_.Open();
+  db_.Execute("DELETE FROM PADRAO");
+  try {
+    row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41);
+    FAIL() << "a write that changed no row succeeded";
+  } catch (const DatabaseError& error) {
+    EXPECT_NE(std::string(error.what()).find("0 linhas"), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 40);
+  EXPECT_FALSE(write_.Active());
+}
+
+TEST_P(SettingsRowTest, ChangedKeyMakesTheWriteFailAndLeavesTheStoredValue) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO) VALUES (1, 40)");
+  row_.Open();
+  db_.Execute("UPDATE PADRAO SET CODIGO = 2");
+  EXPECT_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41), DatabaseError);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 2), 40);
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 40);
+}
+
+TEST_P(SettingsRowTest, EmptyTableReadsEveryColumnAsNull) {
+  row_.Open();
+  EXPECT_TRUE(row_.Active());
+  EXPECT_FALSE(row_.HasRow());
+  EXPECT_EQ(row_.ReadText("BRINDEX_ATIVARPONTUACAO"), "");
+  EXPECT_EQ(row_.ReadText("CGC"), "");
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 0);
+  EXPECT_THROW(row_.Field("NAO_EXISTE"), DatabaseError);
+  EXPECT_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 1), DatabaseError);
+  row_.Close();
+  EXPECT_THROW(row_.ReadText("CGC"), DatabaseError);  // closed
+}
+
+TEST_P(SettingsRowTest, WriteRunsAgainAfterTheAttachmentIsKilled) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO) VALUES (1, 40)");
+  connection_.SetReconnectPolicy({3, std::chrono::milliseconds(100)});
+  row_.Open();
+  db_.KillOtherAttachments();
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 41);
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 41);
+}
+
+INSTANTIATE_TEST_SUITE_P(PrimaryKey, SettingsRowTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "WithKey" : "WithoutKey"; });
+
+TEST(SettingsRowWithoutKey, TwoIdenticalRowsMakeTheWriteFailAndChangeNothing) {
+  TestDatabase db(TestDatabase::Options{.padrao_primary_key = false});
+  db.RunScript(
+      "INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO) VALUES (1, 40);"
+      "INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO) VALUES (1, 40);");
+  Connection connection;
+  db.ConfigureConnection(connection);
+  connection.Connect();
+  Transaction read(connection, TransactionMode::ReadOnlyReadCommitted, true);
+  Transaction write(connection, TransactionMode::ReadWriteReadCommitted, true);
+  SettingsRow row(connection, read, write);
+  row.Open();
+  try {
+    row.WriteInteger("BRINDEX_ULTIMOENVIO", 41);
+    FAIL() << "a write that changed two rows succeeded";
+  } catch (const DatabaseError& error) {
+    EXPECT_NE(std::string(error.what()).find("2 linhas"), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(db.SelectInteger("SELECT COUNT(*) FROM PADRAO WHERE BRINDEX_ULTIMOENVIO = 40"), 2);
+  EXPECT_EQ(row.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 40);
+}
+
+}  // namespace
+}  // namespace zendrel
