@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "erp/database_error.h"
 #include "support/text_codec.h"
@@ -22,6 +23,37 @@ XSQLDA* AllocateSqlda(int count) {
 }
 
 [[noreturn]] void Fail(const std::string& message) { throw DatabaseError(message, DatabaseError::kDataLayer); }
+
+// A read-only transaction of its own for preparing a statement whose transaction has
+// not started yet (TRComandos before StartTransaction): the server needs one to look
+// up the metadata. Ends with the scope.
+class PrepareTransaction {
+ public:
+  PrepareTransaction(const FirebirdApi& api, isc_db_handle* database) : api_(api) {
+    static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                               isc_tpb_nowait};
+    struct {
+      isc_db_handle* database;
+      int tpb_length;
+      const char* tpb;
+    } teb{database, sizeof tpb, tpb};
+    ISC_STATUS_ARRAY status{};
+    api_.start_multiple(status, &handle_, 1, &teb);
+    CheckStatus(api_, status);
+  }
+  ~PrepareTransaction() {
+    ISC_STATUS_ARRAY status{};
+    if (handle_ != 0) api_.commit_transaction(status, &handle_);
+    if (handle_ != 0) api_.disconnect_transaction(status, &handle_);
+  }
+  PrepareTransaction(const PrepareTransaction&) = delete;
+  PrepareTransaction& operator=(const PrepareTransaction&) = delete;
+  isc_tr_handle* handle() { return &handle_; }
+
+ private:
+  const FirebirdApi& api_;
+  isc_tr_handle handle_ = 0;
+};
 
 std::string ColumnName(const XSQLVAR& var) {
   if (var.aliasname_length > 0) return std::string(var.aliasname, static_cast<std::size_t>(var.aliasname_length));
@@ -279,10 +311,9 @@ void Query::DoPrepare() {
   try {
     output_.reset(AllocateSqlda(16));
     const std::string text = Utf8ToLatin1(positional_.text);
-    // A statement can be prepared outside a transaction of its own (TRComandos
-    // before it starts): the client then uses the attachment's.
-    isc_tr_handle no_transaction = 0;
-    isc_tr_handle* transaction = transaction_.Active() ? transaction_.handle() : &no_transaction;
+    std::optional<PrepareTransaction> own;
+    if (!transaction_.Active()) own.emplace(api, connection_.handle());
+    isc_tr_handle* transaction = own ? own->handle() : transaction_.handle();
     api.dsql_prepare(status, transaction, &statement_, 0, text.c_str(), kDialect, output_.get());
     CheckStatus(api, status);
     if (output_->sqld > output_->sqln) {

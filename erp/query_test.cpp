@@ -252,6 +252,19 @@ TEST_F(QueryTest, RebuildLeavesOutCancelledSalesAndSalespeopleWithoutCpf) {
               ElementsAre("10:00:00", "11:15:00"));
 }
 
+TEST_F(QueryTest, CommandPreparedBeforeItsTransactionStarts) {
+  command_.SetSQL(S8);
+  command_.Prepare();
+  EXPECT_TRUE(command_.Prepared());
+  EXPECT_FALSE(comandos_.Active());
+  comandos_.StartTransaction();
+  command_.SetText("CODIGOPRODUTO", "789");
+  command_.SetText("DESCRICAO", "CAFE");
+  command_.ExecSQL();
+  comandos_.Commit();
+  EXPECT_EQ(db_.SelectText("SELECT DESCRICAO FROM BRINDEX_PROD_TOPVENDAS"), "CAFE");
+}
+
 TEST_F(QueryTest, CommandRolledBackLeavesNothing) {
   comandos_.StartTransaction();
   command_.SetSQL(S9);
