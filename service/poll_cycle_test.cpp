@@ -153,6 +153,48 @@ class PollCycle : public ::testing::Test {
     return values;
   }
 
+  void InsertFuncionario(int codigo, const std::string& cpf_sql) {
+    db_->Execute(fmt::format("INSERT INTO FUNCIONARIOS (CODIGO, NOME, CPF) VALUES ({}, 'Vendedor {}', {})", codigo,
+                             codigo, cpf_sql));
+  }
+
+  void InsertVenda(int sequencial, const std::string& data, int atendente, const std::string& produto,
+                   const std::string& cancelamento_sql = "NULL") {
+    db_->Execute(fmt::format(
+        "INSERT INTO VENDAS (SEQUENCIAL, DATA, HORA, ATENDENTE, CODIGOPRODUTO, QUANTIDADE, CANCELAMENTO) "
+        "VALUES ({}, '{}', '10:15:00', {}, '{}', 2, {})",
+        sequencial, data, atendente, produto, cancelamento_sql));
+  }
+
+  void InsertMovTopVendas(int sequencial, const std::string& data, const std::string& hora, int vendedor,
+                          const std::string& produto, const std::string& quantidade, int codigo,
+                          const std::string& tipo = "V") {
+    db_->Execute(fmt::format(
+        "INSERT INTO BRINDEX_MOV_TOPVENDAS (SEQUENCIAL, DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE, "
+        "CODIGOMOVIMENTO) VALUES ({}, '{}', '{}', '{}', {}, '{}', {}, {})",
+        sequencial, data, hora, tipo, vendedor, produto, quantidade, codigo));
+  }
+
+  // The top-sales campaign alone, with two salespeople and one campaign product.
+  void CreateTopSalesDatabase(const std::string& extra_settings = "") {
+    CreateDatabase("BRINDEX_ATIVARPONTUACAO = 'N', BRINDEX_ATIVARTOPVENDA = 'Y'" +
+                   (extra_settings.empty() ? std::string() : ", " + extra_settings));
+    InsertFuncionario(1, "'123.456.789-09'");
+    InsertFuncionario(2, "'987.654.321-00'");
+    InsertFuncionario(3, "''");
+    db_->Execute("INSERT INTO BRINDEX_PROD_TOPVENDAS (CODIGOPRODUTO, DESCRICAO) VALUES ('789', 'CAFE')");
+  }
+
+  std::vector<std::string> Rows(const std::string& sql) const {
+    std::vector<std::string> rows;
+    for (const auto& row : db_->Select(sql)) {
+      std::string text;
+      for (const FieldValue& field : row) text += (text.empty() ? "" : "|") + field.AsString();
+      rows.push_back(text);
+    }
+    return rows;
+  }
+
   std::optional<std::int64_t> PontosIndex() const {
     return db_->SelectInteger("SELECT BRINDEX_ULTIMOENVIO FROM PADRAO");
   }
@@ -375,6 +417,157 @@ TEST_F(PollCycle, AResetIdentifierOfBlanksIsNoReset) {
   EXPECT_TRUE(RunCycle());
   EXPECT_TRUE(Only(platform_->Requests(), "POST", "/v1/reset").empty());
   EXPECT_EQ(PontosIndex(), 103);
+}
+
+// ---- Top sales ----
+
+TEST_F(PollCycle, TopSalesFirstRunRebuildsFromTodayWritesZeroAndSends) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = NULL");
+  InsertMovTopVendas(5, "2026-01-01", "08:00:00", 1, "789", "1", 42);  // an old row: the rebuild drops it
+  db_->Execute("ALTER SEQUENCE GEN_BRINDEX_MOV_TOPVENDAS RESTART WITH 5");
+  InsertVenda(10, "2026-12-09", 1, "789");               // before today
+  InsertVenda(11, "2026-12-10", 1, "789", "'2026-12-10 11:00:00'");  // cancelled
+  InsertVenda(12, "2026-12-10", 3, "789");               // salesperson without CPF
+  InsertVenda(13, "2026-12-10", 1, "789");
+  InsertVenda(14, "2026-12-10", 2, "789");
+  InsertVenda(15, "2026-12-10", 2, "000");               // not a campaign product
+  EXPECT_TRUE(RunCycle());
+  EXPECT_EQ(Rows("SELECT CODIGOMOVIMENTO, VENDEDOR, TIPO FROM BRINDEX_MOV_TOPVENDAS ORDER BY SEQUENCIAL"),
+            (std::vector<std::string>{"13|1|V", "14|2|V"}));
+  const auto postings = Postings();
+  ASSERT_EQ(postings.size(), 2u);
+  EXPECT_EQ(FormField(postings[0].body, "legado"), "13");
+  EXPECT_EQ(FormField(postings[1].body, "legado"), "14");
+  // New rows are numbered above the old ones; the index ends at the last one sent.
+  EXPECT_EQ(TopVendasIndex(), db_->SelectInteger("SELECT MAX(SEQUENCIAL) FROM BRINDEX_MOV_TOPVENDAS"));
+  EXPECT_GT(*TopVendasIndex(), 5);
+}
+
+TEST_F(PollCycle, TopSalesFirstRunWhoseCommitFailsLeavesTheIndexNull) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = NULL");
+  InsertMovTopVendas(5, "2026-01-01", "08:00:00", 1, "789", "1", 42);
+  db_->Execute("INSERT INTO BRINDEX_PROD_TOPVENDAS (CODIGOPRODUTO, DESCRICAO) VALUES ('FALHA', 'X')");
+  InsertVenda(13, "2026-12-10", 1, "FALHA");
+  db_->Execute("CREATE EXCEPTION E_CARGA 'carga recusada pelo banco'");
+  db_->Execute(
+      "CREATE TRIGGER RECUSA_CARGA ON TRANSACTION COMMIT AS BEGIN "
+      "IF (EXISTS(SELECT 1 FROM BRINDEX_MOV_TOPVENDAS WHERE CODIGOPRODUTO = 'FALHA')) THEN EXCEPTION E_CARGA; END");
+  EXPECT_TRUE(RunCycle());
+  EXPECT_FALSE(TopVendasIndex().has_value());
+  // The old rows stay, nothing is sent, and the failure is in the log.
+  EXPECT_EQ(Rows("SELECT SEQUENCIAL FROM BRINDEX_MOV_TOPVENDAS"), std::vector<std::string>{"5"});
+  EXPECT_TRUE(Postings().empty());
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("carga recusada pelo banco"), std::string::npos) << log[0];
+}
+
+TEST_F(PollCycle, TopSalesResetRebuildsFromTheResetDayAndKeepsTheIndex) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = 1500");
+  db_->Execute("ALTER SEQUENCE GEN_BRINDEX_MOV_TOPVENDAS RESTART WITH 1500");
+  InsertMovTopVendas(1400, "2026-11-01", "08:00:00", 1, "789", "1", 7);
+  InsertVenda(20, "2026-11-30", 1, "789");
+  InsertVenda(21, "2026-12-01", 1, "789");
+  InsertVenda(22, "2026-12-05", 2, "789");
+  platform_->Script("GET", "/v1/reset", {ScriptedReply::Json(200, R"([{"data":"2026-12-01T00:00:00","uri":"tv-1"}])")});
+  platform_->Script("POST", "/v1/lancador", {ScriptedReply::Json(400, R"({"errors":["recusado"]})")});
+  EXPECT_TRUE(RunCycle());
+  EXPECT_EQ(Only(platform_->Requests(), "POST", "/v1/reset").at(0).body, "cnpj=12345678000195&uri=tv-1");
+  EXPECT_EQ(Rows("SELECT SEQUENCIAL, CODIGOMOVIMENTO FROM BRINDEX_MOV_TOPVENDAS ORDER BY SEQUENCIAL"),
+            (std::vector<std::string>{"1501|21", "1502|22"}));
+  EXPECT_EQ(TopVendasIndex(), 1500);
+  ASSERT_EQ(Postings().size(), 1u);
+  EXPECT_EQ(FormField(Postings()[0].body, "legado"), "21");
+}
+
+TEST_F(PollCycle, TopSalesResetNotAcknowledgedKeepsTheOldRows) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = 1400");
+  InsertMovTopVendas(1400, "2026-11-01", "08:00:00", 1, "789", "1", 7);
+  InsertVenda(21, "2026-12-01", 1, "789");
+  platform_->Script("GET", "/v1/reset", {ScriptedReply::Json(200, R"([{"data":"2026-12-01","uri":"tv-2"}])")});
+  platform_->Script("POST", "/v1/reset", {ScriptedReply::Json(200, "{}")});
+  EXPECT_TRUE(RunCycle());
+  EXPECT_EQ(Rows("SELECT SEQUENCIAL FROM BRINDEX_MOV_TOPVENDAS"), std::vector<std::string>{"1400"});
+  EXPECT_EQ(TopVendasIndex(), 1400);
+}
+
+TEST_F(PollCycle, TopSalesSendsInOrderSkipsRowsWithoutSalespersonAndStopsAtARefusal) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = 0");
+  InsertMovTopVendas(1, "2021-09-23", "14:30:00", 1, "7891 & 2", "3", 55);
+  InsertMovTopVendas(2, "2021-09-23", "15:00:00", 99, "789", "1", 56);  // no such salesperson
+  InsertMovTopVendas(3, "2021-09-24", "08:00:00", 2, "789", "2.5", 57, "D");
+  InsertMovTopVendas(4, "2021-09-24", "09:00:00", 2, "789", "1", 58);
+  platform_->Script("POST", "/v1/lancador",
+                    {ScriptedReply::Json(200, "{}"), ScriptedReply::Json(200, "{}"),
+                     ScriptedReply::Json(404, "{}")});
+  EXPECT_TRUE(RunCycle());
+  const auto postings = Postings();
+  ASSERT_EQ(postings.size(), 3u);
+  EXPECT_EQ(postings[0].body,
+            "software=quimero&versao=9.0&cnpj=12345678000195&cpf=12345678909&legado=55&ean=7891 & 2"
+            "&quantidade=3&dtocorrencia=2021-09-23 14:30:00&tipo=0");
+  EXPECT_EQ(FormField(postings[1].body, "legado"), "57");
+  EXPECT_EQ(FormField(postings[1].body, "quantidade"), "2");
+  EXPECT_EQ(FormField(postings[1].body, "tipo"), "2");
+  EXPECT_EQ(TopVendasIndex(), 3);
+  EXPECT_EQ(Log(), std::vector<std::string>{"MovimentoTopVendas: Não encontrado, verifique a URL!!!"});
+}
+
+struct RefreshCase {
+  const char* stored_day;  // SQL literal
+  bool refreshes;
+};
+
+std::string RefreshCaseName(const ::testing::TestParamInfo<RefreshCase>& info) {
+  static const char* const names[] = {"never", "today", "yesterday", "future"};
+  return names[info.index];
+}
+
+class ProductRefresh : public PollCycle, public ::testing::WithParamInterface<RefreshCase> {};
+
+TEST_P(ProductRefresh, RunsOnceADay) {
+  CreateTopSalesDatabase(std::string("BRINDEX_ULTIMODOWNLODPRODUTOS = ") + GetParam().stored_day);
+  platform_->Script("GET", "/v2/produtos",
+                    {ScriptedReply::Json(200, R"([{"ean":"1","produto":"café"},{"ean":"2","produto":"pão de açúcar"},)"
+                                              R"({"ean":"1","produto":"leite"}])")});
+  EXPECT_TRUE(RunCycle());
+  const bool asked = !Only(platform_->Requests(), "GET", "/v2/produtos").empty();
+  EXPECT_EQ(asked, GetParam().refreshes);
+  if (GetParam().refreshes) {
+    // Replaced whole; the later name of a code that came twice wins; only a-z upper-cased.
+    EXPECT_EQ(Rows("SELECT CODIGOPRODUTO, DESCRICAO FROM BRINDEX_PROD_TOPVENDAS ORDER BY CODIGOPRODUTO"),
+              (std::vector<std::string>{"1|LEITE", "2|PãO DE AçúCAR"}));
+    EXPECT_EQ(db_->SelectText("SELECT CAST(BRINDEX_ULTIMODOWNLODPRODUTOS AS VARCHAR(30)) FROM PADRAO"),
+              "2026-12-10 00:00:00.0000");
+  } else {
+    EXPECT_EQ(Rows("SELECT CODIGOPRODUTO, DESCRICAO FROM BRINDEX_PROD_TOPVENDAS"),
+              std::vector<std::string>{"789|CAFE"});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(StoredDay, ProductRefresh,
+                         ::testing::Values(RefreshCase{"NULL", true},
+                                           RefreshCase{"'2026-12-10 00:00:00'", false},
+                                           RefreshCase{"'2026-12-09 23:59:59'", true},
+                                           RefreshCase{"'2026-12-11 00:00:00'", false}),
+                         RefreshCaseName);
+
+TEST_F(PollCycle, ProductNamesAreUpperCasedOnlyInAsciiLetters) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMODOWNLODPRODUTOS = NULL");
+  platform_->Script("GET", "/v2/produtos", {ScriptedReply::Json(200, R"([{"ean":"3","produto":"café"}])")});
+  EXPECT_TRUE(RunCycle());
+  EXPECT_EQ(Rows("SELECT DESCRICAO FROM BRINDEX_PROD_TOPVENDAS"), std::vector<std::string>{"CAFé"});
+}
+
+TEST_F(PollCycle, AnEmptyProductListLeavesProductsAndDayAlone) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMODOWNLODPRODUTOS = '2026-12-01 00:00:00'");
+  platform_->Script("GET", "/v2/produtos", {ScriptedReply::Json(200, "[]")});
+  EXPECT_TRUE(RunCycle());
+  EXPECT_EQ(Rows("SELECT CODIGOPRODUTO FROM BRINDEX_PROD_TOPVENDAS"), std::vector<std::string>{"789"});
+  EXPECT_EQ(db_->SelectText("SELECT CAST(BRINDEX_ULTIMODOWNLODPRODUTOS AS VARCHAR(30)) FROM PADRAO"),
+            "2026-12-01 00:00:00.0000");
+  // Sending goes on.
+  EXPECT_FALSE(Only(platform_->Requests(), "GET", "/v1/reset").empty());
 }
 
 // ---- Switches and order ----

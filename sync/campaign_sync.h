@@ -22,7 +22,8 @@ class CampaignSync {
 
   // Asks the platform about a pending reset of the campaign, applies and acknowledges
   // it, starts the top-sales campaign on its first run, and returns the stored send
-  // index (NULL reads as 0; -1 holds the campaign back).
+  // index (NULL reads as 0). -1 holds the campaign back: stored so by the ERP, or a
+  // top-sales campaign whose first run has not committed yet.
   std::int32_t AtualizaIndiceEnvio(TTipoCampanha TipoCampanha);
 
   // Replaces the top-sales movements with the campaign sales from `DataInicial` on,

@@ -65,6 +65,9 @@ std::int32_t CampaignSync::AtualizaIndiceTopVendas() {
     // first run again instead of sending every old movement of the table.
     if (CargaInicial(clock_.Today())) erp_.TBPadrao.WriteInteger(padrao::kIndiceTopVendas, 0);
   }
+  // Still never started (the first run's rebuild did not commit): the table may hold
+  // every old movement, so nothing is sent until a first run has committed.
+  if (erp_.TBPadrao.Field(padrao::kIndiceTopVendas).AsString().empty()) return -1;
   return erp_.TBPadrao.Field(padrao::kIndiceTopVendas).AsInteger();
 }
 
