@@ -6,7 +6,8 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <optional>
+#include <pthread.h>
+#include <thread>
 
 #include "service/main_loop.h"
 
@@ -57,13 +58,38 @@ class AsioMainLoop final : public MainLoop {
     exception_handler_ = std::move(handler);
   }
 
+  // The stop signals are blocked in every thread (the Firebird and HTTP clients start
+  // threads of their own later, which inherit the mask) and taken by one watcher thread
+  // with sigwait, so no library's own signal handler ever runs in the middle of a
+  // cycle, and the request reaches the loop as an ordinary handler.
   void QuitOnStopRequest(std::function<void()> on_stop) override {
-    signals_.emplace(io_, SIGTERM, SIGINT);
-    signals_->async_wait([this, on_stop = std::move(on_stop)](const asio::error_code& ec, int) {
-      if (ec) return;
-      if (on_stop) RunHandler(on_stop);
-      Quit();
+    if (stop_watcher_.joinable()) return;
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    stop_watcher_ = std::thread([this, stop_signals, on_stop = std::move(on_stop)] {
+      int signal_number = 0;
+      while (sigwait(&stop_signals, &signal_number) == 0) {
+        if (closing_.load()) return;
+        asio::post(io_, [this, on_stop] {
+          if (on_stop) RunHandler(on_stop);
+          Quit();
+        });
+        return;
+      }
     });
+  }
+
+  ~AsioMainLoop() override {
+    if (stop_watcher_.joinable()) {
+      closing_.store(true);
+      // Wakes the watcher if it still waits; the signal is blocked everywhere, so only
+      // its sigwait sees it.
+      pthread_kill(stop_watcher_.native_handle(), SIGTERM);
+      stop_watcher_.join();
+    }
   }
 
   // Runs one handler; an exception escaping it goes to the exception handler and
@@ -89,7 +115,8 @@ class AsioMainLoop final : public MainLoop {
   asio::executor_work_guard<asio::io_context::executor_type> work_;
   std::atomic<bool> quit_{false};
   std::function<void(const std::exception&)> exception_handler_;
-  std::optional<asio::signal_set> signals_;
+  std::atomic<bool> closing_{false};
+  std::thread stop_watcher_;
 };
 
 class AsioPollTimer final : public PollTimer {

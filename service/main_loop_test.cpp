@@ -2,6 +2,9 @@
 // requests and exceptions escaping a tick.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <stdexcept>
 #include <string>
@@ -132,7 +135,7 @@ TEST(MainLoop, StopSignalDuringATickEndsTheLoopOnlyAfterTheTick) {
   bool tick_finished = false;
   loop->QuitOnStopRequest([&] { stop_seen = true; });
   auto timer = loop->CreateTimer([&] {
-    std::raise(SIGTERM);
+    ::kill(::getpid(), SIGTERM);
     for (int i = 0; i < 50 && !loop->QuitRequested(); ++i) {
       std::this_thread::sleep_for(milliseconds(5));
       loop->ProcessPending();

@@ -1,0 +1,140 @@
+// Movements that ERP tills commit out of order: the relay waits for a movement that is
+// inserted but not yet committed instead of passing over it, gives up on the campaign
+// for this cycle when the wait runs out, and goes past a movement that was rolled back.
+#include <chrono>
+#include <thread>
+
+#include "service/testing/poll_cycle_fixture.h"
+
+namespace zendrel::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+class PendingMovements : public PollCycle {
+ protected:
+  // Waits until the platform has been asked about a reset: the campaign is about to
+  // read its pending movements.
+  void WaitForResetQuestion(std::size_t count = 1) const {
+    for (int i = 0; i < 500; ++i) {
+      if (Only(platform_->Requests(), "GET", "/v1/reset").size() >= count) return;
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    ADD_FAILURE() << "the cycle never asked about a reset";
+  }
+
+  static constexpr const char* kInsertPontos =
+      "INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, IDENTIFICACAO_MOVIMENTO, VALOR, DATA) "
+      "VALUES ('111.222.333-96', 'VV', {}, 10, '2026-12-10')";
+  static constexpr const char* kInsertTopVendas =
+      "INSERT INTO BRINDEX_MOV_TOPVENDAS (DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE, CODIGOMOVIMENTO) "
+      "VALUES ('2026-12-10', '10:00:00', 'V', 1, '789', 1, {})";
+};
+
+std::vector<std::string> Legados(const std::vector<RecordedRequest>& postings) {
+  std::vector<std::string> legados;
+  for (const RecordedRequest& r : postings) legados.push_back(FormField(r.body, "legado"));
+  return legados;
+}
+
+TEST_F(PendingMovements, AMovementCommittedWhileTheCycleWaitsIsSentInOrder) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
+  InsertPontos(1, "VV", 500, "10");
+  db_->Execute("ALTER SEQUENCE GEN_BRINDEX_PONTOS RESTART WITH 200");
+  auto till_a = db_->OpenSession();
+  auto till_b = db_->OpenSession();
+  till_a->Execute(fmt::format(kInsertPontos, 201));  // takes 201, not committed yet
+  till_b->Execute(fmt::format(kInsertPontos, 202));  // takes 202
+  till_b->Commit();
+
+  std::thread till_a_commits([&] {
+    WaitForResetQuestion();
+    std::this_thread::sleep_for(milliseconds(300));
+    till_a->Commit();
+  });
+  EXPECT_TRUE(RunCycle());
+  till_a_commits.join();
+
+  EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"500", "201", "202"}));
+  EXPECT_EQ(PontosIndex(), 202);
+  EXPECT_FALSE(fs::exists(log_path_));
+}
+
+TEST_F(PendingMovements, TopSalesRowsCommittedOutOfOrderAreAllSent) {
+  CreateDatabase("BRINDEX_ATIVARPONTUACAO = 'N', BRINDEX_ATIVARTOPVENDA = 'Y', BRINDEX_ULTIMOENVIOTOPVENDA = 0");
+  InsertFuncionario(1, "'123.456.789-09'");
+  auto till_a = db_->OpenSession();
+  auto till_b = db_->OpenSession();
+  till_a->Execute(fmt::format(kInsertTopVendas, 71));  // SEQUENCIAL 1, not committed yet
+  till_b->Execute(fmt::format(kInsertTopVendas, 72));  // SEQUENCIAL 2
+  till_b->Commit();
+
+  std::thread till_a_commits([&] {
+    WaitForResetQuestion();
+    std::this_thread::sleep_for(milliseconds(300));
+    till_a->Commit();
+  });
+  EXPECT_TRUE(RunCycle());
+  till_a_commits.join();
+
+  EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"71", "72"}));
+  EXPECT_EQ(TopVendasIndex(), 2);
+}
+
+// A till that keeps its transaction open past the lock time-out: this cycle stops the
+// points campaign before the held movement, says so once, still runs top sales, and
+// the next cycle after the commit delivers everything.
+TEST_F(PendingMovements, ATransactionLeftOpenStopsOnlyThatCampaignForTheCycle) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 0, BRINDEX_ATIVARTOPVENDA = 'Y'");
+  InsertFuncionario(1, "'123.456.789-09'");
+  db_->Execute(fmt::format(kInsertTopVendas, 90));
+  InsertPontos(1, "VV", 500, "10");
+  db_->Execute("ALTER SEQUENCE GEN_BRINDEX_PONTOS RESTART WITH 200");
+  auto till_a = db_->OpenSession();
+  till_a->Execute(fmt::format(kInsertPontos, 201));
+  db_->Execute(fmt::format(kInsertPontos, 202));
+
+  EXPECT_TRUE(RunCycle());
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("MovimentoPontos: ", 0), 0u) << log[0];
+  EXPECT_NE(log[0].find("transação do ERP ainda aberta"), std::string::npos) << log[0];
+  EXPECT_LE(PontosIndex().value_or(0), 1);
+  // Top sales of the same cycle still ran.
+  EXPECT_EQ(Legados(Only(platform_->Requests(), "POST", "/v1/lancador")).back(), "90");
+  EXPECT_EQ(TopVendasIndex(), 1);
+
+  till_a->Commit();
+  platform_->Reset();
+  EXPECT_TRUE(RunCycle());
+  const auto legados = Legados(Postings());
+  ASSERT_GE(legados.size(), 2u);
+  EXPECT_EQ(legados[legados.size() - 2], "201");
+  EXPECT_EQ(legados.back(), "202");
+  EXPECT_EQ(PontosIndex(), 202);
+}
+
+TEST_F(PendingMovements, ARolledBackInsertLeavesAHoleThatIsPassed) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
+  db_->Execute("ALTER SEQUENCE GEN_BRINDEX_PONTOS RESTART WITH 200");
+  db_->Execute(fmt::format(kInsertPontos, 1));  // 201: gives the campaign something to do
+  auto till_a = db_->OpenSession();
+  auto till_b = db_->OpenSession();
+  till_a->Execute(fmt::format(kInsertPontos, 202));  // 202, to be rolled back
+  till_b->Execute(fmt::format(kInsertPontos, 203));
+  till_b->Commit();
+
+  std::thread till_a_gives_up([&] {
+    WaitForResetQuestion();
+    std::this_thread::sleep_for(milliseconds(300));
+    till_a->Rollback();
+  });
+  EXPECT_TRUE(RunCycle());
+  till_a_gives_up.join();
+
+  EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"1", "203"}));
+  EXPECT_EQ(PontosIndex(), 203);
+}
+
+}  // namespace
+}  // namespace zendrel::testing
