@@ -12,8 +12,13 @@ build="${ZENDREL_TEST_BUILD:-$root/build-test}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZENDREL_SANITIZE=ON >/dev/null
 cmake --build "$build" -j2
 
-bash scripts/firebird.sh start
-trap 'bash "$root/scripts/firebird.sh" stop' EXIT
+# A server that was already running is left running afterwards.
+if bash scripts/firebird.sh status >/dev/null 2>&1; then
+  bash scripts/firebird.sh start
+else
+  bash scripts/firebird.sh start
+  trap 'bash "$root/scripts/firebird.sh" stop' EXIT
+fi
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
