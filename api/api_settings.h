@@ -1,0 +1,44 @@
+// What the API calls take from their surroundings besides their arguments: the
+// transport, the clock that dates a points posting, and the time-outs. Production
+// uses the defaults (the host's transport, the system clock, 30000 ms waits);
+// tests put short time-outs or a fixed clock in place for a scope.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "api/http_transport.h"
+#include "support/clock.h"
+
+namespace zendrel {
+
+using HttpTransportFactory = std::function<std::unique_ptr<HttpTransport>(const HttpTimeouts&)>;
+
+struct ApiSettings {
+  HttpTransportFactory transport_factory;  // empty: NewHostHttpTransport
+  const Clock* clock = nullptr;            // null: SystemClock()
+  HttpTimeouts timeouts;
+
+  // A new transport for one call, made by the factory.
+  std::unique_ptr<HttpTransport> NewTransport() const;
+  const Clock& CurrentClock() const;
+};
+
+// The settings in force (the defaults unless a ScopedApiSettings is alive).
+const ApiSettings& CurrentApiSettings();
+
+// While alive, the calls use `settings`; the earlier settings come back after.
+// Scopes nest; they are meant for the thread that makes the calls.
+class ScopedApiSettings {
+ public:
+  explicit ScopedApiSettings(ApiSettings settings);
+  ~ScopedApiSettings();
+  ScopedApiSettings(const ScopedApiSettings&) = delete;
+  ScopedApiSettings& operator=(const ScopedApiSettings&) = delete;
+
+ private:
+  ApiSettings settings_;
+  const ApiSettings* previous_;
+};
+
+}  // namespace zendrel

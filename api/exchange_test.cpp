@@ -1,0 +1,291 @@
+// The request layer over real sockets: the exact HTTP request, redirects, cookies
+// of one call, time-outs, lost connections, HTTPS with a wrong-name certificate,
+// and the outcome classification with the reply text.
+#include "api/exchange.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+
+#include "api/testing/api_call_fixture.h"
+
+namespace zendrel {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Pair;
+
+class ExchangeTest : public ApiCallTest {
+ protected:
+  ApiRequest Post(std::string_view path = "v1/lancador") const {
+    ApiRequest request(HttpMethod::kPost, Base(), path);
+    request.AddHeader("Authorization", "Bearer abc");
+    request.AddField("cpf", "123");
+    request.AddField("dtocorrencia", "2021-09-23 14:05:09");
+    return request;
+  }
+  ApiRequest Get(std::string_view path = "v1/reset") const {
+    ApiRequest request(HttpMethod::kGet, Base(), path);
+    request.AddHeader("Authorization", "Bearer abc");
+    request.AddField("software", "quimero");
+    request.AddField("versao", "9.0");
+    return request;
+  }
+
+  static std::set<std::string> HeaderNames(const RecordedRequest& request) {
+    std::set<std::string> names;
+    for (const auto& header : request.headers) names.insert(header.first);
+    return names;
+  }
+};
+
+TEST_F(ExchangeTest, PostCarriesExactlyTheHeaderTableAndAnUnencodedBody) {
+  const ExchangeOutcome outcome = SendRequest(Post());
+  EXPECT_TRUE(outcome.completed());
+  EXPECT_EQ(outcome.status, 200);
+
+  const RecordedRequest sent = OnlyRequest();
+  EXPECT_EQ(sent.method, "POST");
+  EXPECT_EQ(sent.path, "/v1/lancador");
+  EXPECT_EQ(sent.query, "");
+  EXPECT_EQ(sent.body, "cpf=123&dtocorrencia=2021-09-23 14:05:09");
+  EXPECT_EQ(HeaderNames(sent), (std::set<std::string>{"Host", "Authorization", "Accept", "Accept-Charset",
+                                                      "User-Agent", "Content-Type", "Content-Length"}));
+  EXPECT_EQ(sent.Header("Authorization"), "Bearer abc");
+  EXPECT_EQ(sent.Header("Accept"), "application/json, text/plain; q=0.9, text/html;q=0.8,");
+  EXPECT_EQ(sent.Header("Accept-Charset"), "utf-8, *;q=0.8");
+  EXPECT_EQ(sent.Header("User-Agent"), "Zendrel/1.0");
+  EXPECT_EQ(sent.Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(sent.Header("Content-Length"), "40");
+}
+
+TEST_F(ExchangeTest, GetCarriesItsParametersAsARawQueryStringAndNoBody) {
+  ApiRequest request = Get();
+  request.AddField("cnpj", "12.345/0001-90&x=1");
+  SendRequest(request);
+
+  const RecordedRequest sent = OnlyRequest();
+  EXPECT_EQ(sent.method, "GET");
+  EXPECT_EQ(sent.path, "/v1/reset");
+  EXPECT_EQ(sent.query, "software=quimero&versao=9.0&cnpj=12.345/0001-90&x=1");
+  EXPECT_EQ(sent.body, "");
+  EXPECT_EQ(HeaderNames(sent),
+            (std::set<std::string>{"Host", "Authorization", "Accept", "Accept-Charset", "User-Agent"}));
+}
+
+TEST_F(ExchangeTest, FormBodyIsWindows1252) {
+  ApiRequest request(HttpMethod::kPost, Base(), "v1/lancador");
+  request.AddField("ean", "Pão & açúcar = 1+1 €");
+  request.AddField("x", "日本");
+  request.AddField("vazio", "");
+  SendRequest(request);
+
+  EXPECT_EQ(OnlyRequest().body, "ean=P\xE3o & a\xE7\xFA" "car = 1+1 \x80&x=??&vazio=");
+}
+
+TEST_F(ExchangeTest, PostAnswered301302Or303GoesOnAsGetWithoutBody) {
+  for (const int status : {301, 302, 303}) {
+    SCOPED_TRACE(status);
+    platform_->Reset();
+    platform_->Script("/v1/lancador", {ScriptedReply::Redirect(status, "/final")});
+    platform_->Script("/final", {ScriptedReply::Json(200, "[]")});
+
+    const ExchangeOutcome outcome = SendRequest(Post());
+    EXPECT_TRUE(outcome.completed());
+    EXPECT_EQ(outcome.status, 200);
+    EXPECT_EQ(outcome.reply_text, "[]");
+
+    const std::vector<RecordedRequest> sent = platform_->Requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].method, "GET");
+    EXPECT_EQ(sent[1].path, "/final");
+    EXPECT_EQ(sent[1].body, "");
+    EXPECT_FALSE(sent[1].Header("Content-Type").has_value());
+    EXPECT_FALSE(sent[1].Header("Content-Length").has_value());
+    // Every header of the table is sent again.
+    EXPECT_EQ(sent[1].Header("Authorization"), "Bearer abc");
+    EXPECT_EQ(sent[1].Header("User-Agent"), "Zendrel/1.0");
+  }
+}
+
+TEST_F(ExchangeTest, PostAnswered307Or308KeepsMethodAndBody) {
+  for (const int status : {307, 308}) {
+    SCOPED_TRACE(status);
+    platform_->Reset();
+    platform_->Script("/v1/lancador", {ScriptedReply::Redirect(status, "/outro/lugar")});
+
+    EXPECT_EQ(SendRequest(Post()).status, 404);  // nothing scripted there
+
+    const std::vector<RecordedRequest> sent = platform_->Requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].method, "POST");
+    EXPECT_EQ(sent[1].path, "/outro/lugar");
+    EXPECT_EQ(sent[1].body, sent[0].body);
+    EXPECT_EQ(sent[1].Header("Content-Type"), "application/x-www-form-urlencoded");
+  }
+}
+
+TEST_F(ExchangeTest, GetStaysGetAndRelativeLocationsResolveAgainstTheCurrentAddress) {
+  platform_->Script("/api/v1/reset", {ScriptedReply::Redirect(301, "../novo/reset?a=1")});
+  platform_->Script("/api/novo/reset", {ScriptedReply::Redirect(300, "http://127.0.0.1:" +
+                                                                         std::to_string(platform_->port()) +
+                                                                         "/fim")});
+  ApiRequest request(HttpMethod::kGet, Base() + "/api/v1/", "reset");
+  EXPECT_EQ(SendRequest(request).status, 404);
+
+  const std::vector<RecordedRequest> sent = platform_->Requests();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[1].path, "/api/novo/reset");
+  EXPECT_EQ(sent[1].query, "a=1");
+  EXPECT_EQ(sent[2].path, "/fim");
+  for (const RecordedRequest& each : sent) EXPECT_EQ(each.method, "GET");
+}
+
+TEST_F(ExchangeTest, FiveRedirectsAreFollowedASixthIsATransportFailure) {
+  platform_->ScriptRedirectChain("/v1/reset", 5, 302, "/final");
+  platform_->Script("/final", {ScriptedReply::Json(200, "{}")});
+  const ExchangeOutcome five = SendRequest(Get());
+  EXPECT_TRUE(five.completed());
+  EXPECT_EQ(five.status, 200);
+  EXPECT_EQ(platform_->Requests().size(), 6u);
+
+  platform_->Reset();
+  platform_->ScriptRedirectChain("/v1/reset", 6, 307, "/final");
+  platform_->Script("/final", {ScriptedReply::Json(200, "{}")});
+  const ExchangeOutcome six = SendRequest(Get());
+  EXPECT_FALSE(six.completed());
+  EXPECT_EQ(six.status, 0);
+  EXPECT_EQ(six.reply_text, "");
+  EXPECT_EQ(platform_->Requests().size(), 6u);  // the sixth redirect is not followed
+}
+
+TEST_F(ExchangeTest, RedirectStatusWithoutLocationIsTheFinalReply) {
+  platform_->Script("/v1/reset", {ScriptedReply::Text(302, "sem destino")});
+  const ExchangeOutcome outcome = SendRequest(Get());
+  EXPECT_TRUE(outcome.completed());
+  EXPECT_EQ(outcome.status, 302);
+  EXPECT_EQ(outcome.reply_text, "sem destino");
+}
+
+TEST_F(ExchangeTest, CookiesOfARedirectGoWithTheSameCallOnly) {
+  platform_->Script("/v1/reset", {ScriptedReply::Redirect(302, "/passo2").With("Set-Cookie", "sessao=abc; Path=/; HttpOnly")});
+  platform_->Script("/passo2", {ScriptedReply::Redirect(302, "/passo3").With("Set-Cookie", "lado=b")});
+  platform_->Script("/passo3", {ScriptedReply::Json(200, "[]")});
+
+  EXPECT_EQ(SendRequest(Get()).status, 200);
+  EXPECT_EQ(SendRequest(Get()).status, 200);  // a second call starts without cookies
+
+  const std::vector<RecordedRequest> sent = platform_->Requests();
+  ASSERT_EQ(sent.size(), 6u);
+  EXPECT_FALSE(sent[0].Header("Cookie").has_value());
+  EXPECT_EQ(sent[1].Header("Cookie"), "sessao=abc");
+  EXPECT_EQ(sent[2].Header("Cookie"), "sessao=abc; lado=b");
+  EXPECT_FALSE(sent[3].Header("Cookie").has_value());
+  EXPECT_EQ(sent[4].Header("Cookie"), "sessao=abc");
+}
+
+TEST_F(ExchangeTest, ServerThatNeverAnswersEndsAfterTheIdleTimeOut) {
+  UseTimeouts(1000);
+  platform_->Script("/v1/reset", {ScriptedReply::NeverAnswer()});
+  const auto started = std::chrono::steady_clock::now();
+  const ExchangeOutcome outcome = SendRequest(Get());
+  const auto waited = std::chrono::steady_clock::now() - started;
+
+  EXPECT_FALSE(outcome.completed());
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.reply_text, "");
+  EXPECT_GE(waited, std::chrono::milliseconds(1000));
+  EXPECT_LT(waited, std::chrono::seconds(15));  // the shortened limit held, not the default
+}
+
+TEST_F(ExchangeTest, AReplyWithinTheIdleLimitCompletes) {
+  UseTimeouts(3000);
+  platform_->Script("/v1/reset", {ScriptedReply::Json(200, "[]")});
+  ScriptedReply slow = ScriptedReply::Json(200, "[]");
+  slow.delay_ms = 800;
+  platform_->Script("/v1/reset", {slow});
+  EXPECT_TRUE(SendRequest(Get()).completed());
+}
+
+TEST_F(ExchangeTest, ClosedConnectionOrRefusedConnectIsATransportFailure) {
+  platform_->Script("/v1/lancador", {ScriptedReply::CloseWithoutReply()});
+  const ExchangeOutcome closed = SendRequest(Post());
+  EXPECT_FALSE(closed.completed());
+  EXPECT_EQ(closed.status, 0);
+  EXPECT_FALSE(closed.failure.empty());
+
+  // Port 9 on loopback: nothing listens there.
+  const ExchangeOutcome refused = SendRequest(ApiRequest(HttpMethod::kGet, "127.0.0.1:9", "v1/reset"));
+  EXPECT_FALSE(refused.completed());
+  EXPECT_EQ(refused.status, 0);
+}
+
+TEST_F(ExchangeTest, StatusesFrom500To599TakeTheFailureBranchWithTheirBody) {
+  for (const int status : {500, 502, 503, 599}) {
+    SCOPED_TRACE(status);
+    platform_->Script("/v1/reset", {ScriptedReply::Text(status, "fora do ar")});
+    const ExchangeOutcome outcome = SendRequest(Get());
+    EXPECT_FALSE(outcome.completed());
+    EXPECT_EQ(outcome.status, status);
+    EXPECT_EQ(outcome.reply_text, "fora do ar");
+  }
+  for (const int status : {201, 204, 400, 404, 499}) {
+    SCOPED_TRACE(status);
+    platform_->Script("/v1/reset", {ScriptedReply::Text(status, "")});
+    const ExchangeOutcome outcome = SendRequest(Get());
+    EXPECT_TRUE(outcome.completed());
+    EXPECT_EQ(outcome.status, status);
+  }
+}
+
+TEST_F(ExchangeTest, HttpsWithAWrongNameSelfSignedCertificateCompletes) {
+  platform_->Script("/v1/lancador", {ScriptedReply::Json(200, "{\"ok\": true}")});
+  const ExchangeOutcome outcome = SendRequest(ApiRequest(HttpMethod::kPost, platform_->HttpsBaseUrl(), "v1/lancador"));
+  EXPECT_TRUE(outcome.completed());
+  EXPECT_EQ(outcome.status, 200);
+  EXPECT_EQ(outcome.reply_text, "{\"ok\": true}");
+  const RecordedRequest sent = OnlyRequest();
+  EXPECT_EQ(sent.scheme, "https");
+  EXPECT_EQ(sent.method, "POST");
+}
+
+TEST_F(ExchangeTest, HttpsPlainTextServerIsATransportFailure) {
+  // A TLS failure other than the certificate checks: the peer does not speak TLS.
+  const std::string address = "https://127.0.0.1:" + std::to_string(platform_->port());
+  const ExchangeOutcome outcome = SendRequest(ApiRequest(HttpMethod::kGet, address, "v1/reset"));
+  EXPECT_FALSE(outcome.completed());
+  EXPECT_EQ(outcome.status, 0);
+}
+
+struct ReplyTextCase {
+  int status;
+  const char* content_type;
+  std::string body;
+  std::string expected;
+};
+
+TEST_F(ExchangeTest, ReplyTextIsDecodedByTheCharsetOfContentType) {
+  const ReplyTextCase cases[] = {
+      {200, "application/json; charset=utf-8", "\"ação\"", "\"ação\""},
+      {200, "text/plain; charset=ISO-8859-1", "a\xE7\xE3o", "ação"},
+      {200, "text/plain; charset=windows-1252", "\x80", "€"},
+      {200, "application/json", "\"ação\"", "\"ação\""},                 // no charset: UTF-8
+      {200, "text/plain; charset=x-desconhecido", "a\xFF", "a\xEF\xBF\xBD"},  // unknown: UTF-8, replaced
+      {200, "", "[1]", ""},                                              // no MIME type: binary
+      {200, "application/octet-stream", "[1]", ""},
+      {200, "image/png", "[1]", ""},
+      {404, "", "sem tipo", "sem tipo"},                                 // only a 2xx reply counts as binary
+  };
+  for (const ReplyTextCase& c : cases) {
+    SCOPED_TRACE(c.content_type);
+    platform_->Script("/v1/reset", {ScriptedReply::Text(c.status, c.body, c.content_type)});
+    const ExchangeOutcome outcome = SendRequest(Get());
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.reply_text, c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace zendrel

@@ -1,0 +1,76 @@
+// The HTTP transport seam: one HTTP/1.1 exchange with the loyalty platform, exactly
+// as the request layer describes it. The transport never follows redirects, keeps
+// no cookies and reuses no connection: the redirect policy and the cookies of one
+// call live in the portable request layer, so every host behaves the same.
+// One implementation per host: http_transport_curl.cpp (Linux, libcurl) and,
+// later, a WinHTTP one.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zendrel {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// The value of the first header named `name` (ASCII case ignored), if any.
+std::optional<std::string> FindHeader(const HeaderList& headers, std::string_view name);
+
+// Every value of the headers named `name`, in order (Set-Cookie).
+std::vector<std::string> FindHeaders(const HeaderList& headers, std::string_view name);
+
+struct HttpRequest {
+  std::string method;   // "GET" or "POST"
+  std::string url;      // absolute, already in its final form (query string included)
+  HeaderList headers;   // sent exactly as given, in order; nothing else but Host and
+                        // Content-Length (POST) is added
+  std::string body;     // bytes; sent for POST only
+};
+
+struct HttpReply {
+  int status = 0;
+  HeaderList headers;   // of the final reply, in arrival order
+  std::string body;     // raw bytes
+
+  // The value of the reply's Content-Type header; empty when it has none.
+  std::string ContentType() const;
+};
+
+// The limits of the four waits of an exchange, in milliseconds. The send and
+// receive limits are idle waits (no byte moving), never a cap on the whole exchange.
+struct HttpTimeouts {
+  int resolve_ms = 30000;
+  int connect_ms = 30000;
+  int send_ms = 30000;
+  int receive_ms = 30000;
+};
+
+// What became of one exchange: a reply (any status) or no reply at all.
+struct HttpExchange {
+  std::optional<HttpReply> reply;
+  std::string failure;  // why no reply arrived (for diagnostics); empty with a reply
+
+  bool replied() const { return reply.has_value(); }
+};
+
+class HttpTransport {
+ public:
+  virtual ~HttpTransport() = default;
+
+  // Performs one exchange. Returns the final reply of this one request (a 3xx is a
+  // reply; it is not followed), or no reply when the host cannot be resolved, the
+  // connection fails or is lost, a wait passes its limit, or the secure channel
+  // fails. For https the server certificate is checked; when it fails only on its
+  // authority, dates, name or usage, the request is sent again with those checks
+  // waived. Never throws for network failures.
+  virtual HttpExchange Exchange(const HttpRequest& request) = 0;
+};
+
+// The host's transport with the given limits.
+std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts);
+
+}  // namespace zendrel

@@ -1,0 +1,239 @@
+// The HTTP transport on libcurl (Linux). One easy handle per exchange: HTTP/1.1
+// only, no redirects followed, no cookie engine, no compression asked for, no
+// "Expect: 100-continue". The receive and send limits are idle waits watched from
+// the transfer callbacks, so a slow but steady reply is never cut off.
+#include <curl/curl.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "api/http_transport.h"
+#include "support/text_codec.h"
+
+namespace zendrel {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+struct EasyHandleDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
+
+struct HeaderListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlHeaders = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+void InitialiseCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      throw std::runtime_error("curl_global_init failed");
+    }
+  });
+}
+
+std::string CurlFailure(CURLcode code, const char* detail) {
+  return fmt::format("curl error {}: {}", static_cast<int>(code),
+                     (detail != nullptr && *detail != '\0') ? detail : curl_easy_strerror(code));
+}
+
+// Everything the callbacks of one attempt share.
+struct Transfer {
+  HttpReply reply;
+  int send_idle_ms = 0;
+  int receive_idle_ms = 0;
+  bool connected = false;
+  SteadyClock::time_point last_activity = SteadyClock::now();
+  curl_off_t last_uploaded = 0;
+  bool idle_expired = false;
+
+  void Touch() { last_activity = SteadyClock::now(); }
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  transfer->reply.body.append(data, size * count);
+  transfer->Touch();
+  return size * count;
+}
+
+std::string TrimBlanks(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' ||
+                         text[end - 1] == '\n')) {
+    --end;
+  }
+  return std::string(text.substr(begin, end - begin));
+}
+
+size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  transfer->Touch();
+  std::string_view line(data, size * count);
+  // An interim reply (1xx) is followed by another status line: only the final
+  // reply's headers count.
+  if (line.starts_with("HTTP/")) {
+    transfer->reply.headers.clear();
+    return size * count;
+  }
+  const size_t colon = line.find(':');
+  if (colon != std::string_view::npos && colon > 0) {
+    transfer->reply.headers.emplace_back(TrimBlanks(line.substr(0, colon)),
+                                         TrimBlanks(line.substr(colon + 1)));
+  }
+  return size * count;
+}
+
+// Called once the connection (and its secure channel) stands: from here on the
+// idle limits apply; before it the connect limit does.
+int OnConnected(void* user, char*, char*, int, int) {
+  auto* transfer = static_cast<Transfer*>(user);
+  transfer->connected = true;
+  transfer->Touch();
+  return CURL_PREREQFUNC_OK;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t upload_total, curl_off_t uploaded) {
+  auto* transfer = static_cast<Transfer*>(user);
+  if (!transfer->connected) return 0;
+  if (uploaded != transfer->last_uploaded) {
+    transfer->last_uploaded = uploaded;
+    transfer->Touch();
+    return 0;
+  }
+  const bool sending = upload_total > 0 && uploaded < upload_total;
+  const auto limit = std::chrono::milliseconds(sending ? transfer->send_idle_ms : transfer->receive_idle_ms);
+  if (SteadyClock::now() - transfer->last_activity >= limit) {
+    transfer->idle_expired = true;
+    return 1;  // aborts the transfer
+  }
+  return 0;
+}
+
+bool IsCertificateVerificationFailure(CURLcode code) {
+  // With OpenSSL an unknown authority, expired dates, a wrong name and a wrong
+  // usage all end here; every other TLS failure has its own code.
+  return code == CURLE_PEER_FAILED_VERIFICATION;
+}
+
+template <typename T>
+void SetOption(CURL* handle, CURLoption option, T value) {
+  const CURLcode code = curl_easy_setopt(handle, option, value);
+  if (code != CURLE_OK) {
+    throw std::runtime_error(fmt::format("curl_easy_setopt({}) failed: {}", static_cast<int>(option),
+                                         curl_easy_strerror(code)));
+  }
+}
+
+class CurlHttpTransport final : public HttpTransport {
+ public:
+  explicit CurlHttpTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) { InitialiseCurlOnce(); }
+
+  HttpExchange Exchange(const HttpRequest& request) override {
+    HttpExchange first = Attempt(request, /*verify_certificate=*/true);
+    if (first.replied() || !certificate_rejected_) return first;
+    return Attempt(request, /*verify_certificate=*/false);
+  }
+
+ private:
+  HttpExchange Attempt(const HttpRequest& request, bool verify_certificate) {
+    certificate_rejected_ = false;
+    EasyHandle handle(curl_easy_init());
+    if (!handle) return HttpExchange{std::nullopt, "curl_easy_init failed"};
+    CURL* easy = handle.get();
+
+    Transfer transfer;
+    transfer.send_idle_ms = timeouts_.send_ms;
+    transfer.receive_idle_ms = timeouts_.receive_ms;
+
+    // libcurl adds its own Accept, and a Content-Type to every POST: the request's
+    // headers replace them, and "Expect:" with no value suppresses 100-continue.
+    CurlHeaders headers;
+    auto append = [&headers](const std::string& line) {
+      curl_slist* extended = curl_slist_append(headers.get(), line.c_str());
+      if (extended == nullptr) throw std::bad_alloc();
+      headers.release();
+      headers.reset(extended);
+    };
+    bool has_accept = false;
+    bool has_content_type = false;
+    for (const auto& [name, value] : request.headers) {
+      append(value.empty() ? name + ";" : name + ": " + value);
+      has_accept = has_accept || AsciiLower(name) == "accept";
+      has_content_type = has_content_type || AsciiLower(name) == "content-type";
+    }
+    if (!has_accept) append("Accept:");
+    if (!has_content_type) append("Content-Type:");
+    append("Expect:");
+
+    char error_text[CURL_ERROR_SIZE] = {};
+    SetOption(easy, CURLOPT_ERRORBUFFER, error_text);
+    SetOption(easy, CURLOPT_URL, request.url.c_str());
+    SetOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    SetOption(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    SetOption(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    SetOption(easy, CURLOPT_NOSIGNAL, 1L);
+    SetOption(easy, CURLOPT_FORBID_REUSE, 1L);
+    SetOption(easy, CURLOPT_HTTPHEADER, headers.get());
+    SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS,
+              static_cast<long>(timeouts_.resolve_ms) + static_cast<long>(timeouts_.connect_ms));
+    SetOption(easy, CURLOPT_WRITEFUNCTION, OnBody);
+    SetOption(easy, CURLOPT_WRITEDATA, &transfer);
+    SetOption(easy, CURLOPT_HEADERFUNCTION, OnHeaderLine);
+    SetOption(easy, CURLOPT_HEADERDATA, &transfer);
+    SetOption(easy, CURLOPT_PREREQFUNCTION, OnConnected);
+    SetOption(easy, CURLOPT_PREREQDATA, &transfer);
+    SetOption(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    SetOption(easy, CURLOPT_XFERINFODATA, &transfer);
+    SetOption(easy, CURLOPT_NOPROGRESS, 0L);
+    SetOption(easy, CURLOPT_SSL_VERIFYPEER, verify_certificate ? 1L : 0L);
+    SetOption(easy, CURLOPT_SSL_VERIFYHOST, verify_certificate ? 2L : 0L);
+
+    if (request.method == "GET") {
+      SetOption(easy, CURLOPT_HTTPGET, 1L);
+    } else if (request.method == "POST") {
+      SetOption(easy, CURLOPT_POST, 1L);
+      SetOption(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+      SetOption(easy, CURLOPT_POSTFIELDS, request.body.data());
+    } else {
+      SetOption(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+
+    const CURLcode code = curl_easy_perform(easy);
+    if (code != CURLE_OK) {
+      if (transfer.idle_expired) {
+        return HttpExchange{std::nullopt, fmt::format("no data moved for the time-out ({} ms)",
+                                                      transfer.last_uploaded > 0 || request.body.empty()
+                                                          ? timeouts_.receive_ms
+                                                          : timeouts_.send_ms)};
+      }
+      certificate_rejected_ = verify_certificate && IsCertificateVerificationFailure(code);
+      return HttpExchange{std::nullopt, CurlFailure(code, error_text)};
+    }
+
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    transfer.reply.status = static_cast<int>(status);
+    return HttpExchange{std::move(transfer.reply), std::string()};
+  }
+
+  HttpTimeouts timeouts_;
+  bool certificate_rejected_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts) {
+  return std::make_unique<CurlHttpTransport>(timeouts);
+}
+
+}  // namespace zendrel

@@ -1,0 +1,101 @@
+// The two reset calls: the pending reset's status and its acknowledgement.
+#include <exception>
+
+#include "api/api_settings.h"
+#include "api/brindex_calls.h"
+#include "api/call_framing.h"
+#include "api/exchange.h"
+#include "api/reply_json_text.h"
+#include "api/status_translation.h"
+#include "support/company_cnpj.h"
+#include "support/date_parsing.h"
+#include "support/errors.h"
+#include "support/log_file.h"
+
+namespace zendrel {
+namespace {
+
+constexpr char kItemVazio[] = "Item vazio na lista de resets!!!";
+
+// Reads the items of a 200 reply into the record: the last item's identifier, and
+// the date of the last item whose identifier is not blank.
+void ReadPendingReset(const std::string& json_text, TStatusReset& record) {
+  const std::optional<TRetornoResetClass> root = TRetornoResetClass::FromJsonString(WrapItems(json_text));
+  if (!root) return;
+  for (const std::optional<TItemRetornoResetClass>& item : root->Items) {
+    if (!item) throw ConversionError(kItemVazio);
+    record.Uri = item->uri;
+    if (!IsBlank(item->uri)) record.Data = TrataData(item->data);
+  }
+}
+
+}  // namespace
+
+TStatusReset StatusReset(const std::string& URL) {
+  TStatusReset record;
+  ApiRequest request = NewCallRequest(HttpMethod::kGet, URL, "v1/reset");
+  request.AddField("cnpj", CNPJEmpresa());
+
+  const ExchangeOutcome outcome = SendRequest(request);
+  if (!outcome.completed()) {
+    // The reset calls report no status for a failed exchange, not even a 5xx.
+    DoSaveLog(outcome.reply_text);
+    record.CodRetorno = 0;
+    record.DescRetorno = kFalhaComunicacao;
+    DoSaveLog(kFalhaComunicacao);
+    return record;
+  }
+
+  std::string json_text;
+  try {
+    json_text = ReplyJsonText(outcome.reply_text);
+    record.CodRetorno = outcome.status;
+    record.DescRetorno = TraduzErro(outcome.status, json_text);
+    if (record.CodRetorno == 200) {
+      try {
+        ReadPendingReset(json_text, record);
+      } catch (const std::exception& error) {
+        DoSaveLog(std::string("StatusReset: ") + error.what());
+        record.Data = DateTime::Zero();
+        record.Uri.clear();
+      }
+    }
+  } catch (const std::exception&) {
+    record.CodRetorno = outcome.status;
+    record.DescRetorno = json_text;
+    record.MensagemErro = record.DescRetorno;
+    DoSaveLog("StatusReset: " + record.MensagemErro);
+  }
+  return record;
+}
+
+TReset Reset(const std::string& URL, const std::string& Uri) {
+  TReset record;
+  ApiRequest request = NewCallRequest(HttpMethod::kPost, URL, "v1/reset");
+  request.AddField("cnpj", CNPJEmpresa());
+  request.AddField("uri", Uri);
+
+  const ExchangeOutcome outcome = SendRequest(request);
+  if (!outcome.completed()) {
+    DoSaveLog(outcome.reply_text);
+    record.CodRetorno = 0;
+    record.DescRetorno = kFalhaComunicacao;
+    DoSaveLog(kFalhaComunicacao);
+    return record;
+  }
+
+  std::string json_text;
+  try {
+    json_text = ReplyJsonText(outcome.reply_text);
+    record.CodRetorno = outcome.status;
+    record.DescRetorno = TraduzErro(outcome.status, json_text);
+  } catch (const std::exception&) {
+    record.CodRetorno = outcome.status;
+    record.DescRetorno = json_text;
+    record.MensagemErro = record.DescRetorno;
+    DoSaveLog("Reset: " + record.MensagemErro);
+  }
+  return record;
+}
+
+}  // namespace zendrel
