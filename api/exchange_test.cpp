@@ -200,13 +200,25 @@ TEST_F(ExchangeTest, ServerThatNeverAnswersEndsAfterTheIdleTimeOut) {
   EXPECT_LT(waited, std::chrono::seconds(15));  // the shortened limit held, not the default
 }
 
-TEST_F(ExchangeTest, AReplyWithinTheIdleLimitCompletes) {
-  UseTimeouts(3000);
-  platform_->Script("/v1/reset", {ScriptedReply::Json(200, "[]")});
-  ScriptedReply slow = ScriptedReply::Json(200, "[]");
-  slow.delay_ms = 800;
+TEST_F(ExchangeTest, TheTimeOutIsAnIdleWaitNotACapOnTheWholeExchange) {
+  UseTimeouts(1000);
+  // Headers after 600 ms, then one byte every 300 ms: about 2.7 s in all, never
+  // 1000 ms without a byte.
+  ScriptedReply slow = ScriptedReply::Json(200, "[1,2,3]");
+  slow.delay_ms = 600;
+  slow.trickle_ms = 300;
   platform_->Script("/v1/reset", {slow});
-  EXPECT_TRUE(SendRequest(Get()).completed());
+  const auto started = std::chrono::steady_clock::now();
+  const ExchangeOutcome outcome = SendRequest(Get());
+  EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(outcome.completed()) << outcome.failure;
+  EXPECT_EQ(outcome.reply_text, "[1,2,3]");
+
+  // A body that stops moving half-way is a transport failure.
+  ScriptedReply stalled = ScriptedReply::Json(200, "[1,2,3]");
+  stalled.trickle_ms = 3000;
+  platform_->Script("/v1/reset", {stalled});
+  EXPECT_FALSE(SendRequest(Get()).completed());
 }
 
 TEST_F(ExchangeTest, ClosedConnectionOrRefusedConnectIsATransportFailure) {

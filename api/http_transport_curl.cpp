@@ -211,10 +211,7 @@ class CurlHttpTransport final : public HttpTransport {
     const CURLcode code = curl_easy_perform(easy);
     if (code != CURLE_OK) {
       if (transfer.idle_expired) {
-        return HttpExchange{std::nullopt, fmt::format("no data moved for the time-out ({} ms)",
-                                                      transfer.last_uploaded > 0 || request.body.empty()
-                                                          ? timeouts_.receive_ms
-                                                          : timeouts_.send_ms)};
+        return HttpExchange{std::nullopt, "time-out: no data moved within the idle limit"};
       }
       certificate_rejected_ = verify_certificate && IsCertificateVerificationFailure(code);
       return HttpExchange{std::nullopt, CurlFailure(code, error_text)};

@@ -195,6 +195,8 @@ void FakePlatform::Script(std::string_view method, std::string_view path, std::v
     writer.Bool(reply.close_without_reply);
     writer.Key("content_length");
     writer.Bool(reply.content_length);
+    writer.Key("trickle_ms");
+    writer.Int(reply.trickle_ms);
     writer.EndObject();
   }
   writer.EndArray();

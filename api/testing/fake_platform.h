@@ -29,6 +29,7 @@ struct ScriptedReply {
   int delay_ms = 0;             // wait before the status line
   bool close_without_reply = false;
   bool content_length = true;   // false: the body ends when the connection closes
+  int trickle_ms = 0;           // > 0: the body goes one byte at a time, this far apart
 
   // Content-Type "application/json; charset=utf-8".
   static ScriptedReply Json(int status, std::string body);

@@ -26,7 +26,8 @@ Control endpoint (on either port; never recorded):
                "body": "text" | "body_hex": "00ff..",
                "delay_ms": 0        (wait before the status line),
                "close": false       (close the connection without any reply),
-               "content_length": true (false: no Content-Length, body ends with the connection)}
+               "content_length": true (false: no Content-Length, body ends with the connection),
+               "trickle_ms": 0      (send the body one byte at a time, this long apart)}
   GET  /__control/requests    -> [{"scheme", "method", "path", "query", "headers": [[name, value]],
                                    "body_hex"}, ...] in arrival order
   POST /__control/reset       forgets every script and every recorded request
@@ -184,8 +185,19 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.send_header("Connection", "close")
         self.end_headers()
-        if self.command != "HEAD":
+        if self.command == "HEAD":
+            return
+        trickle_ms = reply.get("trickle_ms", 0)
+        if trickle_ms <= 0:
             self.wfile.write(body)
+            return
+        self.wfile.flush()
+        for index in range(len(body)):
+            if self.server.platform.stopping.wait(trickle_ms / 1000.0):
+                self.close_connection = True
+                return
+            self.wfile.write(body[index:index + 1])
+            self.wfile.flush()
 
     def control(self, action, body):
         platform = self.server.platform
