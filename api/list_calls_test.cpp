@@ -190,6 +190,14 @@ TEST_F(ListCallsTest, StatusResetTransportFailuresGiveStatus0AndTwoLogEntries) {
   EXPECT_THAT(LogMessages(), ElementsAre("", kFalha));
 }
 
+TEST_F(ListCallsTest, StatusResetLogFailureReachesTheCaller) {
+  UseUnwritableLog();
+  platform_->Script("/v1/reset", {ScriptedReply::Json(200, "")});
+  EXPECT_THROW(StatusReset(Base()), LogWriteError);
+  platform_->Script("/v1/reset", {ScriptedReply::Json(200, R"([{"uri": "a", "data": "2021-09-23"}])")});
+  EXPECT_EQ(StatusReset(Base()).Uri, "a");  // nothing to log, nothing thrown
+}
+
 // ---- Reset ----
 
 TEST_F(ListCallsTest, ResetPostsTheIdentifierUntrimmed) {

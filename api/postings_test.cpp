@@ -8,6 +8,7 @@
 
 #include "api/brindex_calls.h"
 #include "api/testing/api_call_fixture.h"
+#include "support/errors.h"
 
 namespace zendrel {
 namespace {
@@ -252,6 +253,20 @@ TEST_F(PostingsTest, RedirectsOfAPosting) {
   const TMovimentoPontos record = PostPoints(Base());
   EXPECT_EQ(record.CodRetorno, 0);
   EXPECT_EQ(record.DescRetorno, kFalha);
+}
+
+TEST_F(PostingsTest, FailureWhileHandlingTheReplyTakesTheOuterBranch) {
+  // The log write of the completed exchange fails: the points posting's outer
+  // branch logs too, so the failure reaches the caller; the top-sales posting's
+  // outer branch only records the reply.
+  UseUnwritableLog();
+  platform_->Script("/v1/lancador", {ScriptedReply::Json(404, R"({"erro": "x"})")});
+  EXPECT_THROW(PostPoints(Base()), LogWriteError);
+
+  const TMovimentoTopVendas record = PostTopSales(Base());
+  EXPECT_EQ(record.CodRetorno, 404);
+  EXPECT_EQ(record.DescRetorno, "{\r\n    \"erro\": \"x\"\r\n}");
+  EXPECT_EQ(record.MensagemErro, "");
 }
 
 TEST_F(PostingsTest, HttpsWithWrongNameCertificateIsAccepted) {

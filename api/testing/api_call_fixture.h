@@ -82,6 +82,12 @@ class ApiCallTest : public ::testing::Test {
     api_settings_ = std::make_unique<ScopedApiSettings>(std::move(settings));
   }
 
+  // Points the log at a file that cannot be written (its folder does not exist).
+  void UseUnwritableLog() {
+    log_redirect_.reset();
+    log_redirect_ = std::make_unique<LogRedirect>(log_path_.parent_path() / "zendrel-no-such-folder" / "x.log", clock_);
+  }
+
   // The messages of the log's entries, in order (each entry's timestamp must be the
   // fixed moment).
   std::vector<std::string> LogMessages() const {
