@@ -106,25 +106,7 @@ ExchangeOutcome Failure(std::string why) {
 
 }  // namespace
 
-bool IsBinaryMimeType(std::string_view content_type) {
-  const std::string mime = AsciiLower(Trim(content_type.substr(0, content_type.find(';'))));
-  if (mime.empty()) return true;
-  static constexpr std::string_view kBinaryFamilies[] = {"image/", "audio/", "video/", "font/"};
-  for (const std::string_view family : kBinaryFamilies) {
-    if (mime.starts_with(family)) return true;
-  }
-  static constexpr std::string_view kBinaryTypes[] = {
-      "application/octet-stream", "application/zip", "application/gzip", "application/x-gzip",
-      "application/pdf", "application/x-tar", "application/x-7z-compressed", "application/vnd.rar"};
-  return std::find(std::begin(kBinaryTypes), std::end(kBinaryTypes), mime) != std::end(kBinaryTypes);
-}
-
-std::string ReplyText(const HttpReply& reply) {
-  const std::string content_type = reply.ContentType();
-  const bool successful = reply.status >= 200 && reply.status <= 299;
-  if (successful && IsBinaryMimeType(content_type)) return std::string();
-  return DecodeBody(reply.body, content_type);
-}
+std::string ReplyText(const HttpReply& reply) { return DecodeBody(reply.body, reply.ContentType()); }
 
 ExchangeOutcome SendRequest(const ApiRequest& request, HttpTransport& transport) {
   HttpRequest current = request.ToHttpRequest();

@@ -38,13 +38,8 @@ ExchangeOutcome SendRequest(const ApiRequest& request, HttpTransport& transport)
 ExchangeOutcome SendRequest(const ApiRequest& request);
 
 // The reply text of a final reply: the body decoded by the charset its
-// Content-Type names (UTF-8 when none); empty for a 2xx reply whose MIME type is
-// binary.
+// Content-Type names (UTF-8 when none). No MIME type counts as binary: the platform's
+// replies are read whatever type they declare.
 std::string ReplyText(const HttpReply& reply);
-
-// Whether a MIME type (a Content-Type value, parameters allowed) stands for binary
-// content: none at all, application/octet-stream, images, audio, video, fonts and
-// archives.
-bool IsBinaryMimeType(std::string_view content_type);
 
 }  // namespace zendrel
