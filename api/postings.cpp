@@ -27,12 +27,7 @@ TMovimentoPontos LancaMovimentosPontos(const std::string& URL, const std::string
   request.AddField("versao", std::string(Software) + Versao);
 
   const ExchangeOutcome outcome = SendRequest(request);
-  if (!outcome.completed()) {
-    DoSaveLog(outcome.reply_text);
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = kFalhaComunicacao;
-    return record;
-  }
+  if (!outcome.completed()) return TransportFailure(outcome, std::move(record), false);
 
   std::string json_text;
   try {
@@ -41,10 +36,7 @@ TMovimentoPontos LancaMovimentosPontos(const std::string& URL, const std::string
     record.DescRetorno = TraduzErro(outcome.status, json_text);
     if (record.CodRetorno != 200) DoSaveLog("MovimentoPontos: " + record.DescRetorno);
   } catch (const std::exception&) {
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = json_text;
-    record.MensagemErro = record.DescRetorno;
-    DoSaveLog("MovimentoPontos: " + record.MensagemErro);
+    OuterFailure(outcome.status, json_text, record, "MovimentoPontos: ");
   }
   return record;
 }
@@ -69,12 +61,7 @@ TMovimentoTopVendas LancaMovimentosTopVendas(const std::string& URL, const std::
   }
 
   const ExchangeOutcome outcome = SendRequest(request);
-  if (!outcome.completed()) {
-    DoSaveLog(outcome.reply_text);
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = kFalhaComunicacao;
-    return record;
-  }
+  if (!outcome.completed()) return TransportFailure(outcome, std::move(record), false);
 
   std::string json_text;
   try {

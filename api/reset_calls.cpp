@@ -37,14 +37,8 @@ TStatusReset StatusReset(const std::string& URL) {
   request.AddField("cnpj", CNPJEmpresa());
 
   const ExchangeOutcome outcome = SendRequest(request);
-  if (!outcome.completed()) {
-    // The reset calls report no status for a failed exchange, not even a 5xx.
-    DoSaveLog(outcome.reply_text);
-    record.CodRetorno = 0;
-    record.DescRetorno = kFalhaComunicacao;
-    DoSaveLog(kFalhaComunicacao);
-    return record;
-  }
+  // The reset calls report no status for a failed exchange, not even a 5xx.
+  if (!outcome.completed()) return TransportFailure(outcome, std::move(record), true);
 
   std::string json_text;
   try {
@@ -61,10 +55,7 @@ TStatusReset StatusReset(const std::string& URL) {
       }
     }
   } catch (const std::exception&) {
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = json_text;
-    record.MensagemErro = record.DescRetorno;
-    DoSaveLog("StatusReset: " + record.MensagemErro);
+    OuterFailure(outcome.status, json_text, record, "StatusReset: ");
   }
   return record;
 }
@@ -76,13 +67,7 @@ TReset Reset(const std::string& URL, const std::string& Uri) {
   request.AddField("uri", Uri);
 
   const ExchangeOutcome outcome = SendRequest(request);
-  if (!outcome.completed()) {
-    DoSaveLog(outcome.reply_text);
-    record.CodRetorno = 0;
-    record.DescRetorno = kFalhaComunicacao;
-    DoSaveLog(kFalhaComunicacao);
-    return record;
-  }
+  if (!outcome.completed()) return TransportFailure(outcome, std::move(record), true);
 
   std::string json_text;
   try {
@@ -90,10 +75,7 @@ TReset Reset(const std::string& URL, const std::string& Uri) {
     record.CodRetorno = outcome.status;
     record.DescRetorno = TraduzErro(outcome.status, json_text);
   } catch (const std::exception&) {
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = json_text;
-    record.MensagemErro = record.DescRetorno;
-    DoSaveLog("Reset: " + record.MensagemErro);
+    OuterFailure(outcome.status, json_text, record, "Reset: ");
   }
   return record;
 }

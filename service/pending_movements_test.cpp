@@ -2,6 +2,7 @@
 // inserted but not yet committed instead of passing over it, gives up on the campaign
 // for this cycle when the wait runs out, and goes past a movement that was rolled back.
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "service/testing/poll_cycle_fixture.h"
@@ -21,6 +22,18 @@ class PendingMovements : public PollCycle {
       std::this_thread::sleep_for(milliseconds(10));
     }
     ADD_FAILURE() << "the cycle never asked about a reset";
+  }
+
+  // Runs one cycle while `till_action` runs on another thread once the cycle is about to
+  // read its pending movements (and so waits for the till).
+  void RunCycleWhileATill(const std::function<void()>& till_action) {
+    std::thread till([&] {
+      WaitForResetQuestion();
+      std::this_thread::sleep_for(milliseconds(300));
+      till_action();
+    });
+    EXPECT_TRUE(RunCycle());
+    till.join();
   }
 
   static constexpr const char* kInsertPontos =
@@ -47,13 +60,7 @@ TEST_F(PendingMovements, AMovementCommittedWhileTheCycleWaitsIsSentInOrder) {
   till_b->Execute(fmt::format(kInsertPontos, 202));  // takes 202
   till_b->Commit();
 
-  std::thread till_a_commits([&] {
-    WaitForResetQuestion();
-    std::this_thread::sleep_for(milliseconds(300));
-    till_a->Commit();
-  });
-  EXPECT_TRUE(RunCycle());
-  till_a_commits.join();
+  RunCycleWhileATill([&] { till_a->Commit(); });
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"500", "201", "202"}));
   EXPECT_EQ(PontosIndex(), 202);
@@ -69,13 +76,7 @@ TEST_F(PendingMovements, TopSalesRowsCommittedOutOfOrderAreAllSent) {
   till_b->Execute(fmt::format(kInsertTopVendas, 72));  // SEQUENCIAL 2
   till_b->Commit();
 
-  std::thread till_a_commits([&] {
-    WaitForResetQuestion();
-    std::this_thread::sleep_for(milliseconds(300));
-    till_a->Commit();
-  });
-  EXPECT_TRUE(RunCycle());
-  till_a_commits.join();
+  RunCycleWhileATill([&] { till_a->Commit(); });
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"71", "72"}));
   EXPECT_EQ(TopVendasIndex(), 2);
@@ -124,13 +125,7 @@ TEST_F(PendingMovements, ARolledBackInsertLeavesAHoleThatIsPassed) {
   till_b->Execute(fmt::format(kInsertPontos, 203));
   till_b->Commit();
 
-  std::thread till_a_gives_up([&] {
-    WaitForResetQuestion();
-    std::this_thread::sleep_for(milliseconds(300));
-    till_a->Rollback();
-  });
-  EXPECT_TRUE(RunCycle());
-  till_a_gives_up.join();
+  RunCycleWhileATill([&] { till_a->Rollback(); });
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"1", "203"}));
   EXPECT_EQ(PontosIndex(), 203);
