@@ -1,0 +1,41 @@
+// The least work that relaying one movement can take, measured the same way as the
+// service: one HTTP POST over a new libcurl handle and one committed single-row
+// UPDATE on an attachment kept open. The bench compares the service against it.
+#pragma once
+
+#include <ibase.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "erp/firebird_client.h"
+
+namespace zendrel::bench {
+
+// One attachment of the Firebird client's C API, without the data layer.
+class BareAttachment {
+ public:
+  explicit BareAttachment(const std::string& target);
+  ~BareAttachment();
+  BareAttachment(const BareAttachment&) = delete;
+  BareAttachment& operator=(const BareAttachment&) = delete;
+
+  // Starts a transaction, runs `sql` directly, commits.
+  void ExecuteCommitted(const std::string& sql);
+
+  // Deletes every product and inserts `items` (code, name) with one prepared INSERT,
+  // all in one transaction.
+  void InsertProducts(const std::vector<std::pair<std::string, std::string>>& items);
+
+ private:
+  void Check(const ISC_STATUS* status) const;
+
+  std::shared_ptr<const FirebirdApi> api_;
+  isc_db_handle database_ = 0;
+};
+
+// One POST of `body` to `url` with `content_type` over a new handle; returns the status.
+long PostOnce(const std::string& url, const std::string& content_type, const std::string& body);
+
+}  // namespace zendrel::bench

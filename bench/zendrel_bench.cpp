@@ -1,0 +1,325 @@
+// The end-to-end figures of Zendrel on the real Firebird server and the fake platform
+// over loopback: relaying speed against the bare minimum, memory and CPU of a drain,
+// the cost of a log entry on a big log, and the daily product refresh. Prints one
+// "name value unit" line per figure and a summary line last; exits 1 when a figure
+// could not be measured (a goal missed is reported, not an error).
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "api/testing/fake_platform.h"
+#include "bench/bare_relay.h"
+#include "erp/testing/test_database.h"
+#include "service/service_module.h"
+#include "support/clock.h"
+#include "support/log_file.h"
+
+namespace zendrel::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TestDatabase;
+using Seconds = std::chrono::duration<double>;
+
+double SecondsOf(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return Seconds(std::chrono::steady_clock::now() - start).count();
+}
+
+struct Goal {
+  std::string name;
+  double value;
+  double limit;
+};
+
+class Report {
+ public:
+  void Line(const std::string& name, double value, const std::string& unit) {
+    std::cout << fmt::format("{} {:.{}f} {}", name, value, value < 10 ? 3 : 1, unit) << std::endl;
+  }
+  void Ratio(const std::string& name, double value, double limit) {
+    Line(name, value, "x");
+    goals_.push_back({name, value, limit});
+  }
+  void Summary() const {
+    int met = 0;
+    std::string missed;
+    for (const Goal& goal : goals_) {
+      if (goal.value <= goal.limit) {
+        ++met;
+      } else {
+        missed += fmt::format(" {} {:.3f} > {:.2f};", goal.name, goal.value, goal.limit);
+      }
+    }
+    std::cout << fmt::format("summary {}/{} goals met{}", met, goals_.size(), missed.empty() ? "" : ":" + missed)
+              << std::endl;
+  }
+
+ private:
+  std::vector<Goal> goals_;
+};
+
+void Require(bool condition, const std::string& what) {
+  if (!condition) throw std::runtime_error(what);
+}
+
+// A database with one settings row aimed at the platform: points on, top sales off.
+std::unique_ptr<TestDatabase> PointsDatabase(const FakePlatform& platform) {
+  auto db = std::make_unique<TestDatabase>();
+  db->Execute(fmt::format(
+      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEXWEBSERVICE, BRINDEX_ULTIMOENVIO, BRINDEX_ATIVARPONTUACAO, "
+      "BRINDEX_ATIVARTOPVENDA, BRINDEX_WEBSERVICETOPVENDAS) VALUES (1, '12.345.678/0001-95', '{}', 0, 'Y', 'N', '{}')",
+      platform.BaseUrl(), platform.BaseUrl()));
+  return db;
+}
+
+// `count` pending points movements numbered 1..count, the index back at 0.
+void FillMovements(const TestDatabase& db, int count) {
+  db.Execute("DELETE FROM BRINDEX_PONTOS");
+  db.Execute(fmt::format(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= {}) DO BEGIN "
+      "INSERT INTO BRINDEX_PONTOS (MOVIMENTO, CPF, CARTAO, NOME, TIPOMOVIMENTO, IDENTIFICACAO_MOVIMENTO, VALOR, DATA) "
+      "VALUES (:I, '111.222.333-96', '5001', 'Cliente', 'VV', 100000 + :I, 12.34, '2026-12-01'); I = I + 1; END END",
+      count));
+  db.Execute("UPDATE PADRAO SET BRINDEX_ULTIMOENVIO = 0");
+}
+
+std::int64_t PointsIndex(const TestDatabase& db) {
+  return db.SelectInteger("SELECT BRINDEX_ULTIMOENVIO FROM PADRAO").value_or(-1);
+}
+
+fs::path TempFolder(const std::string& name) {
+  fs::path folder = fs::temp_directory_path() / fmt::format("zendrel-bench-{}-{}", name, ::getpid());
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+// relay_ratio: a points run over 2,000 pending movements (one poll cycle of the module,
+// in this process) against the bare minimum per movement, best of two rounds each.
+void MeasureRelay(FakePlatform& platform, Report& report) {
+  constexpr int kMovements = 2000;
+  auto db = PointsDatabase(platform);
+  const fs::path folder = TempFolder("relay");
+  LogRedirect log(folder / "Zendrel.log", SystemClock());
+  auto loop = CreateMainLoop();
+  ModuleSettings settings;
+  settings.settings_folder = db->settings_folder();
+  TSrvZendrel module(*loop, settings);
+
+  double service_best = 1e9;
+  double bare_best = 1e9;
+  std::string body;
+  std::string content_type;
+  for (int round = 0; round < 2; ++round) {
+    FillMovements(*db, kMovements);
+    platform.Reset();
+    service_best = std::min(service_best, SecondsOf([&] { module.Timer1Timer(); }));
+    Require(PointsIndex(*db) == kMovements, "the points run did not reach the last movement");
+    if (body.empty()) {
+      for (const RecordedRequest& request : platform.Requests()) {
+        if (request.method == "POST" && request.path == "/v1/lancador") {
+          body = request.body;
+          content_type = request.Header("Content-Type").value_or("");
+          break;
+        }
+      }
+      Require(!body.empty(), "no posting reached the platform");
+    }
+
+    platform.Reset();
+    BareAttachment attachment(db->target());
+    const std::string url = platform.BaseUrl() + "/v1/lancador";
+    bare_best = std::min(bare_best, SecondsOf([&] {
+      for (int n = 1; n <= kMovements; ++n) {
+        Require(PostOnce(url, content_type, body) == 200, "the bare posting was not accepted");
+        attachment.ExecuteCommitted(fmt::format("UPDATE PADRAO SET BRINDEX_ULTIMOENVIO = {} WHERE CODIGO = 1", n));
+      }
+    }));
+  }
+  platform.Reset();
+  fs::remove_all(folder);
+  report.Line("relay_service", kMovements / service_best, "movements/s");
+  report.Line("relay_bare", kMovements / bare_best, "movements/s");
+  report.Ratio("relay_ratio", service_best / bare_best, 1.15);
+}
+
+struct ProcessCost {
+  double peak_mib = 0;
+  double cpu_seconds = 0;
+  int status = -1;
+};
+
+// Runs `program -once` in its own folder (where its log and Tarvix.ini lie) and takes
+// its peak resident memory and CPU time from the kernel.
+ProcessCost RunOnce(const fs::path& program) {
+  const pid_t pid = ::fork();
+  Require(pid >= 0, "fork failed");
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    const std::string path = program.string();
+    ::execl(path.c_str(), path.c_str(), "-once", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  Require(::wait4(pid, &status, 0, &usage) == pid, "wait4 failed");
+  ProcessCost cost;
+  cost.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  cost.peak_mib = usage.ru_maxrss / 1024.0;  // KiB on Linux
+  cost.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                     usage.ru_stime.tv_usec / 1e6;
+  return cost;
+}
+
+// rss_flat and cpu_per_movement: the shipped program draining 1,000 and 10,000.
+void MeasureDrain(FakePlatform& platform, Report& report) {
+  auto db = PointsDatabase(platform);
+  const fs::path folder = TempFolder("drain");
+  fs::copy_file(ZENDREL_PROGRAM, folder / "Zendrel");
+  fs::copy_file(db->settings_folder() / "Tarvix.ini", folder / "Tarvix.ini");
+
+  const auto drain = [&](int count) {
+    FillMovements(*db, count);
+    platform.Reset();
+    const ProcessCost cost = RunOnce(folder / "Zendrel");
+    Require(cost.status == 0, fmt::format("Zendrel -once ended with status {}", cost.status));
+    Require(PointsIndex(*db) == count, "Zendrel -once did not drain every movement");
+    platform.Reset();
+    return cost;
+  };
+  const ProcessCost small = drain(1000);
+  const ProcessCost large = drain(10000);
+  fs::remove_all(folder);
+  report.Line("rss_peak_1k", small.peak_mib, "MiB");
+  report.Line("rss_peak_10k", large.peak_mib, "MiB");
+  report.Ratio("rss_flat", large.peak_mib / small.peak_mib, 1.10);
+  report.Line("cpu_per_movement", large.cpu_seconds / 10000 * 1e6, "us");
+}
+
+// log_append_ratio: one DoSaveLog on a 100 MB log against one on an empty log.
+void MeasureLog(Report& report) {
+  constexpr int kEntries = 500;
+  const fs::path folder = TempFolder("log");
+  const std::string message = "MovimentoPontos: Erro interno do servidor!!!";
+  const auto per_entry = [&](const fs::path& path) {
+    LogRedirect log(path, SystemClock());
+    double best = 1e9;
+    for (int batch = 0; batch < 3; ++batch) {
+      best = std::min(best, SecondsOf([&] {
+        for (int i = 0; i < kEntries; ++i) DoSaveLog(message);
+      }));
+    }
+    return best / kEntries;
+  };
+  const double empty = per_entry(folder / "empty.log");
+  {
+    std::ofstream out(folder / "big.log", std::ios::binary);
+    const std::string line = "\r\n23/09/2021 14:05:09 - MovimentoPontos: Erro interno do servidor!!!\r\n";
+    for (std::int64_t written = 0; written < (100 << 20); written += static_cast<std::int64_t>(line.size())) {
+      out << line;
+    }
+  }
+  const double big = per_entry(folder / "big.log");
+  fs::remove_all(folder);
+  report.Line("log_append_empty", empty * 1e6, "us");
+  report.Line("log_append_100mb", big * 1e6, "us");
+  report.Ratio("log_append_ratio", big / empty, 2.0);
+}
+
+// refresh_10k: one product refresh of 10,000 products (download, reading, the
+// prepared upserts in one transaction) against a bare loop of the same upserts.
+void MeasureRefresh(FakePlatform& platform, Report& report) {
+  constexpr int kProducts = 10000;
+  std::vector<std::pair<std::string, std::string>> items;
+  std::string list = "[";
+  for (int i = 1; i <= kProducts; ++i) {
+    items.emplace_back(fmt::format("789{:010}", i), fmt::format("PRODUTO {} EMBALAGEM 500 G", i));
+    list += fmt::format("{}{{\"ean\":\"{}\",\"produto\":\"Produto {} embalagem 500 g\"}}", i > 1 ? "," : "",
+                        items.back().first, i);
+  }
+  list += "]";
+
+  auto db = std::make_unique<TestDatabase>();
+  db->Execute(fmt::format(
+      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEXWEBSERVICE, BRINDEX_ATIVARPONTUACAO, BRINDEX_ATIVARTOPVENDA, "
+      "BRINDEX_WEBSERVICETOPVENDAS, BRINDEX_ULTIMOENVIOTOPVENDA) VALUES (1, '12.345.678/0001-95', '{}', 'N', 'Y', "
+      "'{}', -1)",
+      platform.BaseUrl(), platform.BaseUrl()));
+  const fs::path folder = TempFolder("refresh");
+  LogRedirect log(folder / "Zendrel.log", SystemClock());
+  auto loop = CreateMainLoop();
+  ModuleSettings settings;
+  settings.settings_folder = db->settings_folder();
+  TSrvZendrel module(*loop, settings);
+
+  double refresh_best = 1e9;
+  double bare_best = 1e9;
+  for (int round = 0; round < 2; ++round) {
+    platform.Reset();
+    platform.Script("GET", "/v2/produtos", {ScriptedReply::Json(200, list)});
+    db->Execute("DELETE FROM BRINDEX_PROD_TOPVENDAS");
+    db->Execute("UPDATE PADRAO SET BRINDEX_ULTIMODOWNLODPRODUTOS = NULL");
+    module.CarregarParametrosConexao("SYSDBA", testing::kTestPassword);
+    module.erp.Connquimero.Connect();
+    module.erp.TBPadrao.Open();
+    refresh_best = std::min(refresh_best, SecondsOf([&] { module.EnviaMovimentoTopVendas(); }));
+    module.erp.TBPadrao.Close();
+    module.erp.Connquimero.Disconnect();
+    Require(db->SelectInteger("SELECT COUNT(*) FROM BRINDEX_PROD_TOPVENDAS") == kProducts,
+            "the refresh did not store every product");
+    Require(db->SelectText("SELECT BRINDEX_ULTIMODOWNLODPRODUTOS FROM PADRAO").has_value(),
+            "the refresh did not record its day");
+
+    BareAttachment attachment(db->target());
+    bare_best = std::min(bare_best, SecondsOf([&] { attachment.InsertProducts(items); }));
+    Require(db->SelectInteger("SELECT COUNT(*) FROM BRINDEX_PROD_TOPVENDAS") == kProducts,
+            "the bare loop did not store every product");
+  }
+  platform.Reset();
+  fs::remove_all(folder);
+  report.Line("refresh_10k", refresh_best, "s");
+  report.Line("refresh_10k_bare", bare_best, "s");
+  report.Ratio("refresh_10k_ratio", refresh_best / bare_best, 1.3);
+}
+
+int Main(int argc, char** argv) {
+  const std::vector<std::string> only(argv + 1, argv + argc);
+  const auto wanted = [&](const std::string& name) {
+    return only.empty() || std::find(only.begin(), only.end(), name) != only.end();
+  };
+  Report report;
+  try {
+    FakePlatform platform;
+    platform.Start();
+    if (wanted("relay")) MeasureRelay(platform, report);
+    if (wanted("drain")) MeasureDrain(platform, report);
+    if (wanted("log")) MeasureLog(report);
+    if (wanted("refresh")) MeasureRefresh(platform, report);
+  } catch (const std::exception& e) {
+    std::cerr << "bench: " << e.what() << std::endl;
+    report.Summary();
+    return 1;
+  }
+  report.Summary();
+  return 0;
+}
+
+}  // namespace
+}  // namespace zendrel::bench
+
+int main(int argc, char** argv) { return zendrel::bench::Main(argc, argv); }

@@ -1,0 +1,647 @@
+// The fault-injection run: poll cycles of the test program (one "-once" run at a
+// time, short time-outs) over 1,000 points and 300 top-sales movements while the
+// platform fails in every way it can, the program's database attachment is killed,
+// the Firebird server is stopped and started again, the program itself is SIGKILLed,
+// and two ERP tills insert movements and commit them out of order. Afterwards every
+// movement must have reached the platform, in order, repeated only where a kill fell
+// between an accepted posting and its index write.
+//
+// The faults come from one pseudo-random generator with a fixed start value, so a
+// failing run can be repeated; ZENDREL_FAULT_RNG overrides it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "api/testing/fake_platform.h"
+#include "erp/testing/test_database.h"
+
+extern char** environ;
+
+namespace zendrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kDefaultRngStart = 20261210;
+constexpr int kPontos = 1000;
+constexpr int kTopVendas = 300;
+constexpr int kPreloadedPontos = 400;
+constexpr int kPreloadedTopVendas = 100;
+// How long the fault phase may last before the clean cycles that finish the drain.
+constexpr auto kFaultPhase = std::chrono::seconds(150);
+constexpr int kMinFaultRuns = 25;
+constexpr int kMaxCleanRuns = 6;
+
+std::uint32_t RngStart() {
+  if (const char* text = std::getenv("ZENDREL_FAULT_RNG"); text != nullptr && *text != '\0') {
+    return static_cast<std::uint32_t>(std::stoul(text));
+  }
+  return kDefaultRngStart;
+}
+
+// What the platform answers one posting.
+enum class Answer { kOk, k500, k502, k503, kNever, kClose, kRefused, k307, k308 };
+constexpr Answer kFaultAnswers[] = {Answer::k500,  Answer::k502,     Answer::k503, Answer::kNever,
+                                    Answer::kClose, Answer::kRefused, Answer::k307, Answer::k308};
+
+std::string AnswerName(Answer answer) {
+  switch (answer) {
+    case Answer::kOk: return "200";
+    case Answer::k500: return "reply_500";
+    case Answer::k502: return "reply_502";
+    case Answer::k503: return "reply_503";
+    case Answer::kNever: return "reply_never_comes";
+    case Answer::kClose: return "closed_without_reply";
+    case Answer::kRefused: return "refused_400";
+    case Answer::k307: return "redirect_307";
+    case Answer::k308: return "redirect_308";
+  }
+  return "?";
+}
+
+struct Campaign {
+  std::string name;        // path segment on the platform
+  std::string url_column;  // base address in PADRAO
+  std::string index_column;
+  std::string table;
+  std::string key;  // the movement number column
+};
+
+const Campaign kCampaigns[] = {
+    {"pontos", "BRINDEXWEBSERVICE", "BRINDEX_ULTIMOENVIO", "BRINDEX_PONTOS", "MOVIMENTO"},
+    {"topvendas", "BRINDEX_WEBSERVICETOPVENDAS", "BRINDEX_ULTIMOENVIOTOPVENDA", "BRINDEX_MOV_TOPVENDAS",
+     "SEQUENCIAL"},
+};
+
+// Each run posts to addresses of its own, so that every request's answer is known
+// from its path and its place among that path's requests.
+std::string PostingPath(int run, const Campaign& campaign) {
+  return fmt::format("/r{}/{}/v1/lancador", run, campaign.name);
+}
+std::string RedirectedPath(int run, const Campaign& campaign) { return "/moved" + PostingPath(run, campaign); }
+
+ScriptedReply Reply(Answer answer, const std::string& redirected_path) {
+  switch (answer) {
+    case Answer::kOk: return ScriptedReply::Json(200, R"({"mensagem":"Movimento registrado"})");
+    case Answer::k500: return ScriptedReply::Json(500, R"({"erro":"interno"})");
+    case Answer::k502: return ScriptedReply::Text(502, "<html>Bad Gateway</html>", "text/html");
+    case Answer::k503: return ScriptedReply::Text(503, "", "");
+    case Answer::kNever: return ScriptedReply::NeverAnswer();
+    case Answer::kClose: return ScriptedReply::CloseWithoutReply();
+    case Answer::kRefused: return ScriptedReply::Json(400, R"({"errors":["CPF inválido"]})");
+    case Answer::k307: return ScriptedReply::Redirect(307, redirected_path);
+    case Answer::k308: return ScriptedReply::Redirect(308, redirected_path);
+  }
+  return ScriptedReply::Json(200, "{}");
+}
+
+// The value of one field of a form body.
+std::optional<int> FormNumber(const std::string& body, const std::string& name) {
+  std::size_t at = 0;
+  while (at < body.size()) {
+    const std::size_t end = std::min(body.find('&', at), body.size());
+    const std::string pair = body.substr(at, end - at);
+    if (pair.rfind(name + "=", 0) == 0) {
+      try {
+        return std::stoi(pair.substr(name.size() + 1));
+      } catch (const std::exception&) {
+        return std::nullopt;
+      }
+    }
+    at = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The program under test, started with posix_spawn so that its process id is known
+// (the server reports it as MON$REMOTE_PID of the program's attachment).
+class Program {
+ public:
+  Program(const fs::path& executable, const std::map<std::string, std::string>& env, const fs::path& output) {
+    std::vector<std::string> entries;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (env.count(entry.substr(0, entry.find('='))) == 0) entries.push_back(entry);
+    }
+    for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : entries) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const std::string path = executable.string();
+    std::string once = "-once";
+    char* argv[] = {const_cast<char*>(path.c_str()), once.data(), nullptr};
+    const int error = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) throw std::runtime_error(fmt::format("posix_spawn failed: {}", error));
+  }
+  ~Program() {
+    if (!status_) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+
+  pid_t pid() const { return pid_; }
+  bool Running() {
+    if (status_) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = Decode(status);
+    return !status_;
+  }
+  int Wait() {
+    if (!status_) {
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+      status_ = Decode(status);
+    }
+    return *status_;
+  }
+  void Kill() { ::kill(pid_, SIGKILL); }
+
+ private:
+  static int Decode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Two ERP tills inserting movements at the same time: till A inserts and holds its
+// transaction while till B inserts and commits, so the later numbers are committed
+// first; now and then A rolls back (a hole in the numbering) or holds on past the
+// program's lock time-out.
+class Tills {
+ public:
+  Tills(const TestDatabase& db, std::uint32_t rng_start) : db_(db), rng_(rng_start) {}
+  ~Tills() { Stop(); }
+
+  void Start(int points, int top_sales) {
+    left_[0] = points;
+    left_[1] = top_sales;
+    thread_ = std::thread([this] { Run(); });
+  }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Done() const { return done_; }
+  std::map<std::string, int> Counts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts_;
+  }
+
+ private:
+  void Count(const std::string& what, int n = 1) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    counts_[what] += n;
+  }
+
+  // Inserts up to three movements of one campaign in `session`; returns how many.
+  int Insert(SqlSession& session, int campaign, int most) {
+    const int rows = std::min(most, std::uniform_int_distribution<int>(1, 3)(rng_));
+    for (int i = 0; i < rows; ++i) {
+      if (campaign == 0) {
+        session.Execute(
+            "INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, VALOR, DATA) "
+            "VALUES ('111.222.333-96', '5001', 'Cliente', 'VV', 10.5, CURRENT_DATE)");
+      } else {
+        session.Execute(fmt::format(
+            "INSERT INTO BRINDEX_MOV_TOPVENDAS (DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE) "
+            "VALUES (CURRENT_DATE, CURRENT_TIME, 'V', {}, '789', 2)",
+            1 + rng_() % 3));
+      }
+    }
+    return rows;
+  }
+
+  int PickCampaign(const int pending[2]) {
+    const int open0 = left_[0] - pending[0];
+    const int open1 = left_[1] - pending[1];
+    if (open0 <= 0 && open1 <= 0) return -1;
+    if (open0 <= 0) return 1;
+    if (open1 <= 0) return 0;
+    return std::uniform_int_distribution<int>(0, open0 + open1 - 1)(rng_) < open0 ? 0 : 1;
+  }
+
+  void Sleep(int ms) {
+    for (int waited = 0; waited < ms && !stop_; waited += 10) std::this_thread::sleep_for(milliseconds(10));
+  }
+
+  void Run() {
+    while (!stop_ && (left_[0] > 0 || left_[1] > 0)) {
+      int pending_a[2] = {0, 0};
+      try {
+        std::unique_ptr<SqlSession> a = db_.OpenSession();
+        std::unique_ptr<SqlSession> b = db_.OpenSession();
+        const int campaign_a = PickCampaign(pending_a);
+        if (campaign_a >= 0) pending_a[campaign_a] += Insert(*a, campaign_a, left_[campaign_a]);
+        int pending_b[2] = {pending_a[0], pending_a[1]};
+        const int campaign_b = PickCampaign(pending_b);
+        if (campaign_b >= 0) {
+          const int rows = Insert(*b, campaign_b, left_[campaign_b] - pending_a[campaign_b]);
+          b->Commit();
+          left_[campaign_b] -= rows;
+          // B's movements are numbered after A's, which are still uncommitted.
+          if (campaign_a == campaign_b) Count("erp_commits_out_of_order");
+        }
+        const std::uint32_t roll = rng_() % 100;
+        if (roll < 3) {
+          Count("erp_held_past_lock_timeout");
+          Sleep(2600);
+        } else {
+          Sleep(std::uniform_int_distribution<int>(0, 150)(rng_));
+        }
+        if (campaign_a >= 0) {
+          if (roll >= 95) {
+            a->Rollback();
+            Count("erp_rolled_back_inserts");
+          } else {
+            a->Commit();
+            left_[campaign_a] -= pending_a[campaign_a];
+          }
+        }
+      } catch (const std::exception&) {
+        // The server was stopped or the session ended under it: the till's open
+        // inserts are gone, as at a real till; it connects again.
+        Count("erp_till_failures");
+        Sleep(300);
+      }
+      Sleep(std::uniform_int_distribution<int>(10, 60)(rng_));
+    }
+    done_ = true;
+  }
+
+  const TestDatabase& db_;
+  std::mt19937 rng_;
+  int left_[2] = {0, 0};
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  mutable std::mutex mutex_;
+  std::map<std::string, int> counts_;
+};
+
+// One database fault planned for a run, at a moment after the program started.
+struct TimedFault {
+  milliseconds at;
+  std::string kind;  // "process_sigkill", "attachment_killed", "server_restart"
+};
+
+// What the test knows about one run.
+struct RunRecord {
+  std::map<std::string, std::vector<Answer>> answers;  // per campaign name
+  std::set<std::string> faults;                         // database and process faults that struck
+};
+
+class FaultInjection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rng_.seed(RngStart());
+    platform_.Start();
+    db_ = std::make_unique<TestDatabase>();
+    db_->Execute(
+        "CREATE TRIGGER PONTOS_LEGADO FOR BRINDEX_PONTOS ACTIVE BEFORE INSERT POSITION 1 AS "
+        "BEGIN NEW.IDENTIFICACAO_MOVIMENTO = NEW.MOVIMENTO; END");
+    db_->Execute(
+        "CREATE TRIGGER TOPVENDAS_LEGADO FOR BRINDEX_MOV_TOPVENDAS ACTIVE BEFORE INSERT POSITION 1 AS "
+        "BEGIN NEW.CODIGOMOVIMENTO = NEW.SEQUENCIAL; END");
+    db_->Execute(
+        "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO, BRINDEX_ATIVARPONTUACAO, BRINDEX_ATIVARTOPVENDA, "
+        "BRINDEX_ULTIMOENVIOTOPVENDA) VALUES (1, '12.345.678/0001-95', 0, 'Y', 'Y', 0)");
+    for (int f = 1; f <= 3; ++f) {
+      db_->Execute(fmt::format("INSERT INTO FUNCIONARIOS (CODIGO, NOME, CPF) VALUES ({0}, 'Vendedor {0}', "
+                               "'123.456.789-0{0}')",
+                               f));
+    }
+    db_->Execute("INSERT INTO BRINDEX_PROD_TOPVENDAS (CODIGOPRODUTO, DESCRICAO) VALUES ('789', 'CAFE')");
+    db_->Execute(fmt::format(
+        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < {}) DO BEGIN "
+        "INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, VALOR, DATA) "
+        "VALUES ('111.222.333-96', '5001', 'Cliente', 'VV', 10.5, CURRENT_DATE); I = I + 1; END END",
+        kPreloadedPontos));
+    db_->Execute(fmt::format(
+        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < {}) DO BEGIN "
+        "INSERT INTO BRINDEX_MOV_TOPVENDAS (DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE) "
+        "VALUES (CURRENT_DATE, '10:15:00', 'V', 1 + MOD(:I, 3), '789', 2); I = I + 1; END END",
+        kPreloadedTopVendas));
+
+    folder_ = fs::temp_directory_path() / fmt::format("zendrel-faults-{}", ::getpid());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    fs::copy_file(ZENDREL_TEST_PROGRAM, folder_ / "Zendrel");
+    fs::copy_file(db_->settings_folder() / "Tarvix.ini", folder_ / "Tarvix.ini");
+  }
+
+  void TearDown() override {
+    // A failure must not leave the server stopped for the tests after this one.
+    StartFirebirdServer();
+    if (!HasFailure()) fs::remove_all(folder_);
+  }
+
+  // Runs `work` against the database, trying again for a while: a lock left by a
+  // program that was just killed is released by the server a moment later, and the
+  // server takes a moment to accept attachments after its restart.
+  template <typename Work>
+  auto Retrying(Work work) -> decltype(work()) {
+    for (int attempt = 0;; ++attempt) {
+      try {
+        return work();
+      } catch (const std::exception&) {
+        if (attempt >= 100) throw;
+        std::this_thread::sleep_for(milliseconds(100));
+      }
+    }
+  }
+
+  void ExecuteRetrying(const std::string& sql) {
+    Retrying([&] { db_->Execute(sql); });
+  }
+
+  std::int64_t OurTransactions(pid_t pid) {
+    return Retrying([&] {
+      return db_->SelectInteger(fmt::format(
+            "SELECT COUNT(*) FROM MON$TRANSACTIONS T JOIN MON$ATTACHMENTS A "
+            "ON A.MON$ATTACHMENT_ID = T.MON$ATTACHMENT_ID WHERE A.MON$REMOTE_PID = {}",
+            pid)).value_or(0);
+    });
+  }
+  std::int64_t OurAttachments(pid_t pid) {
+    return Retrying([&] {
+      return db_->SelectInteger(fmt::format("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$REMOTE_PID = {}", pid))
+          .value_or(0);
+    });
+  }
+
+  // The answers of one campaign in one run: mostly 200, sometimes a fault.
+  std::vector<Answer> PlanAnswers(bool faults) {
+    std::vector<Answer> answers;
+    if (faults) {
+      std::uniform_real_distribution<double> chance(0, 1);
+      for (int i = 0; i < 200; ++i) {
+        answers.push_back(chance(rng_) < 0.035 ? kFaultAnswers[rng_() % std::size(kFaultAnswers)] : Answer::kOk);
+      }
+    }
+    answers.push_back(Answer::kOk);  // the last one repeats
+    return answers;
+  }
+
+  // One poll cycle of the program, with the faults of `run` injected while it runs.
+  RunRecord Run(int run, bool faults) {
+    RunRecord record;
+    std::string assignments;
+    for (const Campaign& campaign : kCampaigns) {
+      record.answers[campaign.name] = PlanAnswers(faults);
+      std::vector<ScriptedReply> replies;
+      for (Answer answer : record.answers[campaign.name]) replies.push_back(Reply(answer, RedirectedPath(run, campaign)));
+      platform_.Script("POST", PostingPath(run, campaign), replies);
+      platform_.Script("POST", RedirectedPath(run, campaign), {Reply(Answer::kOk, "")});
+      // The base address without its "v1/lancador"; top sales with a final "/".
+      const std::string base = platform_.BaseUrl() + PostingPath(run, campaign).substr(0, PostingPath(run, campaign).size() - 12);
+      assignments += fmt::format("{}{} = '{}{}'", assignments.empty() ? "" : ", ", campaign.url_column, base,
+                                 campaign.name == "topvendas" ? "/" : "");
+    }
+    // The product refresh runs in every cycle, so that the command transaction is
+    // open at some of the moments a fault strikes.
+    ExecuteRetrying("UPDATE PADRAO SET " + assignments + ", BRINDEX_ULTIMODOWNLODPRODUTOS = NULL");
+
+    std::vector<TimedFault> planned;
+    if (faults) {
+      std::uniform_int_distribution<int> moment(20, 1200);
+      if (rng_() % 100 < 30) planned.push_back({milliseconds(moment(rng_)), "process_sigkill"});
+      if (rng_() % 100 < 40) planned.push_back({milliseconds(moment(rng_)), "attachment_killed"});
+      if (run == restart_run_) planned.push_back({milliseconds(std::uniform_int_distribution<int>(100, 900)(rng_)), "server_restart"});
+      std::sort(planned.begin(), planned.end(), [](const TimedFault& x, const TimedFault& y) { return x.at < y.at; });
+    }
+
+    const fs::path log_path = folder_ / "Zendrel.log";
+    const std::string log_before = ReadWhole(log_path);
+    Program program(folder_ / "Zendrel",
+                    {{"ZENDREL_TEST_HTTP_TIMEOUT_MS", "500"},
+                     {"ZENDREL_TEST_LOCK_TIMEOUT_S", "2"},
+                     {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "100"}},
+                    folder_ / "output.txt");
+    const auto started = SteadyClock::now();
+    bool killed = false;
+    std::size_t next = 0;
+    while (program.Running()) {
+      const auto elapsed = SteadyClock::now() - started;
+      if (elapsed > std::chrono::seconds(90)) {
+        ADD_FAILURE() << "run " << run << " did not end within 90 s";
+        program.Kill();
+        break;
+      }
+      if (next < planned.size() && elapsed >= planned[next].at) {
+        const std::string kind = planned[next++].kind;
+        if (kind == "process_sigkill") {
+          program.Kill();
+          killed = true;
+          record.faults.insert(kind);
+        } else if (kind == "attachment_killed") {
+          try {
+            if (OurAttachments(program.pid()) > 0) {
+              db_->Execute(fmt::format("DELETE FROM MON$ATTACHMENTS WHERE MON$REMOTE_PID = {}", program.pid()));
+              record.faults.insert(kind);
+            }
+          } catch (const std::exception&) {
+            // The attachment ended on its own in the meantime.
+          }
+        } else if (kind == "server_restart") {
+          EXPECT_TRUE(StopFirebirdServer());
+          EXPECT_ANY_THROW(db_->SelectInteger("SELECT 1 FROM RDB$DATABASE")) << "the server did not stop";
+          record.faults.insert(kind);
+          std::this_thread::sleep_for(milliseconds(700));
+          EXPECT_TRUE(StartFirebirdServer());
+        }
+        continue;
+      }
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    const int status = program.Wait();
+    if (!killed) {
+      // 1: an exception left the cycle (a killed attachment, the server gone);
+      // anything else (a sanitizer report, a crash) is a fault of the program.
+      EXPECT_TRUE(status == 0 || status == 1) << "run " << run << " ended with status " << status << ":\n"
+                                              << ReadWhole(folder_ / "output.txt");
+    }
+    if (status == 1) ++failed_cycles_;
+
+    // No transaction of the program outlives it; after a SIGKILL the server needs a
+    // moment to notice the closed socket.
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(killed ? 15 : 3);
+    std::int64_t open = 0;
+    while ((open = OurTransactions(program.pid()) + OurAttachments(program.pid())) > 0 &&
+           SteadyClock::now() < deadline) {
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    EXPECT_EQ(open, 0) << "run " << run << " left attachments or transactions open";
+
+    const std::string log_after = ReadWhole(log_path);
+    EXPECT_EQ(log_after.compare(0, log_before.size(), log_before), 0) << "run " << run << " rewrote the log";
+    EXPECT_GE(log_after.size(), log_before.size());
+    return record;
+  }
+
+  std::mt19937 rng_;
+  FakePlatform platform_;
+  std::unique_ptr<TestDatabase> db_;
+  fs::path folder_;
+  int restart_run_ = 8;
+  int failed_cycles_ = 0;
+};
+
+TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
+  std::cout << "fault injection: rng_seed " << RngStart() << std::endl;
+  Tills tills(*db_, RngStart() + 1);
+  tills.Start(kPontos - kPreloadedPontos, kTopVendas - kPreloadedTopVendas);
+
+  std::vector<RunRecord> runs;
+  const auto phase_start = SteadyClock::now();
+  while (SteadyClock::now() - phase_start < kFaultPhase &&
+         (!tills.Done() || static_cast<int>(runs.size()) < kMinFaultRuns)) {
+    runs.push_back(Run(static_cast<int>(runs.size()), true));
+    if (HasFatalFailure()) return;
+  }
+  tills.Stop();
+  ASSERT_TRUE(tills.Done()) << "the tills did not insert every movement within the fault phase";
+  const int fault_runs = static_cast<int>(runs.size());
+
+  // Clean cycles drain what the faults held back.
+  const auto drained = [&] {
+    for (const Campaign& campaign : kCampaigns) {
+      const auto last = db_->SelectInteger(fmt::format("SELECT MAX({}) FROM {}", campaign.key, campaign.table));
+      const auto index = db_->SelectInteger(fmt::format("SELECT {} FROM PADRAO", campaign.index_column));
+      if (last != index) return false;
+    }
+    return true;
+  };
+  for (int clean = 0; clean < kMaxCleanRuns && !drained(); ++clean) runs.push_back(Run(static_cast<int>(runs.size()), false));
+
+  // Final indexes: the last movement of each campaign.
+  for (const Campaign& campaign : kCampaigns) {
+    EXPECT_EQ(db_->SelectInteger(fmt::format("SELECT {} FROM PADRAO", campaign.index_column)),
+              db_->SelectInteger(fmt::format("SELECT MAX({}) FROM {}", campaign.key, campaign.table)))
+        << campaign.name;
+  }
+
+  // Every request the platform received, its answer known from its path and place.
+  std::map<std::string, int> answers_given;
+  struct Accepted {
+    int movement;
+    int run;
+  };
+  std::map<std::string, std::vector<Accepted>> accepted;
+  std::map<std::string, int> seen_per_path;
+  for (const RecordedRequest& request : platform_.Requests()) {
+    if (request.method != "POST") continue;
+    for (const Campaign& campaign : kCampaigns) {
+      for (int run = 0; run < static_cast<int>(runs.size()); ++run) {
+        Answer answer;
+        if (request.path == PostingPath(run, campaign)) {
+          const std::vector<Answer>& plan = runs[run].answers[campaign.name];
+          const int place = seen_per_path[request.path]++;
+          answer = plan[std::min<std::size_t>(place, plan.size() - 1)];
+        } else if (request.path == RedirectedPath(run, campaign)) {
+          answer = Answer::kOk;
+        } else {
+          continue;
+        }
+        // A request cut short by a SIGKILL was never a whole posting.
+        const auto length = request.Header("Content-Length");
+        const bool whole = length && std::to_string(request.body.size()) == *length;
+        ++answers_given[AnswerName(answer)];
+        const auto movement = FormNumber(request.body, "legado");
+        if (answer == Answer::kOk && whole && movement) accepted[campaign.name].push_back({*movement, run});
+      }
+    }
+  }
+
+  int repeats_total = 0;
+  for (const Campaign& campaign : kCampaigns) {
+    std::vector<int> all;
+    for (const auto& row : db_->Select(fmt::format("SELECT {} FROM {} ORDER BY 1", campaign.key, campaign.table))) {
+      all.push_back(static_cast<int>(row.at(0).AsInteger()));
+    }
+    const std::vector<Accepted>& got = accepted[campaign.name];
+    std::vector<int> collapsed;
+    int repeats = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      if (i > 0 && got[i].movement == got[i - 1].movement) {
+        ++repeats;
+        // A repeat is legitimate only when its first acceptance was the run's last
+        // (the index write after it never committed) and a kill struck that run.
+        const Accepted& first = got[i - 1];
+        const bool last_of_run = got[i].run != first.run;
+        const std::set<std::string>& struck = runs[first.run].faults;
+        EXPECT_TRUE(last_of_run && !struck.empty())
+            << campaign.name << " movement " << first.movement << " repeated after run " << first.run
+            << " without a kill between its acceptance and its index write";
+        continue;
+      }
+      collapsed.push_back(got[i].movement);
+    }
+    EXPECT_EQ(collapsed, all) << campaign.name << ": the accepted movements are not every movement in order";
+    // At least: a till's commit that succeeded while the server went down counts as failed.
+    EXPECT_GE(static_cast<int>(all.size()), campaign.name == "pontos" ? kPontos : kTopVendas) << campaign.name;
+    std::cout << fmt::format("fault injection: {} movements {} delivered {} repeats {}", campaign.name, all.size(),
+                             collapsed.size(), repeats)
+              << std::endl;
+    repeats_total += repeats;
+  }
+
+  std::map<std::string, int> struck;
+  for (const RunRecord& run : runs) {
+    for (const std::string& fault : run.faults) ++struck[fault];
+  }
+  for (const auto& [kind, count] : tills.Counts()) struck[kind] = count;
+  for (const auto& [kind, count] : answers_given) {
+    if (kind != "200") struck[kind] = count;
+  }
+  std::cout << fmt::format("fault injection: {} runs ({} with faults), {} cycles ended by an exception", runs.size(),
+                           fault_runs, failed_cycles_)
+            << std::endl;
+  for (const auto& [kind, count] : struck) std::cout << fmt::format("fault injection: fault {} {}", kind, count) << std::endl;
+  std::cout << fmt::format("fault injection: postings answered 200 {}, repeats {}", answers_given["200"], repeats_total)
+            << std::endl;
+  EXPECT_EQ(struck["server_restart"], 1);
+  EXPECT_GT(struck["process_sigkill"], 0);
+  EXPECT_GT(struck["attachment_killed"], 0);
+  EXPECT_GT(struck["erp_commits_out_of_order"], 0);
+}
+
+}  // namespace
+}  // namespace zendrel::testing
