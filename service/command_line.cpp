@@ -21,6 +21,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     line.mode = ProgramMode::Install;
   } else if (HasSwitch(args, "UNINSTALL")) {
     line.mode = ProgramMode::Uninstall;
+  } else if (HasSwitch(args, "STATUS")) {
+    line.mode = ProgramMode::Status;
   } else if (HasSwitch(args, "ONCE")) {
     line.mode = ProgramMode::Once;
   }

@@ -12,6 +12,7 @@ namespace zendrel {
 enum class ProgramMode {
   Install,    // register the service and exit
   Uninstall,  // remove the service and exit
+  Status,     // print what an operator needs to know, change nothing, and exit
   Once,       // run one poll cycle now, in the foreground, and exit
   Service,    // run as the service until the host asks it to stop
 };
@@ -24,7 +25,7 @@ struct CommandLine {
 // Whether `args` holds the switch `name` ("-NAME" or "/name", any case).
 bool HasSwitch(const std::vector<std::string>& args, std::string_view name);
 
-// INSTALL wins over UNINSTALL, which wins over ONCE; with none of them the program
+// INSTALL wins over UNINSTALL, then STATUS, then ONCE; with none of them the program
 // runs as the service.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 

@@ -40,7 +40,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{{"/uninstall", "/SILENT"}, ProgramMode::Uninstall, true},
         Case{{"/ONCE"}, ProgramMode::Once, false},
         Case{{"/once", "-uninstall"}, ProgramMode::Uninstall, false},
-        Case{{"unrelated", "-silent"}, ProgramMode::Service, true}),
+        Case{{"unrelated", "-silent"}, ProgramMode::Service, true},
+        Case{{"-status"}, ProgramMode::Status, false},
+        Case{{"/STATUS"}, ProgramMode::Status, false},
+        Case{{"/Status", "-once"}, ProgramMode::Status, false},
+        Case{{"-once", "/status"}, ProgramMode::Status, false},
+        Case{{"-status", "/install"}, ProgramMode::Install, false},
+        Case{{"/uninstall", "-STATUS"}, ProgramMode::Uninstall, false},
+        Case{{"--status"}, ProgramMode::Service, false},
+        Case{{"status"}, ProgramMode::Service, false}),
     [](const ::testing::TestParamInfo<Case>& info) {
       std::string name = "case" + std::to_string(info.index);
       for (const std::string& arg : info.param.args) {

@@ -1,10 +1,14 @@
-// The program's modes: install, uninstall, one cycle now, or the service itself.
+// The program's modes: install, uninstall, the status report, one cycle now, or the
+// service itself.
 #include "service/program.h"
 
 #include <iostream>
 
+#include "api/api_settings.h"
+#include "erp/host_identity.h"
 #include "service/command_line.h"
 #include "service/event_log.h"
+#include "service/status_report.h"
 #include "support/executable_folder.h"
 #include "support/log_file.h"
 
@@ -50,6 +54,10 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
       return host->Install(line.silent);
     case ProgramMode::Uninstall:
       return host->Uninstall(line.silent);
+    case ProgramMode::Status:
+      // No module: the report holds its own read-only attachment, and no timer runs.
+      return ReportStatus(module_settings.settings_folder.empty() ? ExecutableFolder() : module_settings.settings_folder,
+                          SystemHostIdentity(), CurrentApiSettings(), std::cout);
     case ProgramMode::Once:
     case ProgramMode::Service:
       break;

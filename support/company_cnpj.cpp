@@ -17,6 +17,8 @@ void SetCompanySettingsRow(const SettingsTextReader* row) {
   registered_row = row;
 }
 
+const SettingsTextReader* CompanySettingsRow() { return registered_row; }
+
 std::string CNPJEmpresa() {
   if (registered_row == nullptr) {
     throw std::runtime_error("CNPJEmpresa: no settings row is open to read the column CGC from");

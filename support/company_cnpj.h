@@ -18,6 +18,9 @@ class SettingsTextReader {
 
 // Registers the settings row that CNPJEmpresa reads; nullptr unregisters.
 void SetCompanySettingsRow(const SettingsTextReader* row);
+// The row registered now (nullptr when none), so that a caller that registers its own
+// for a while can put the earlier one back.
+const SettingsTextReader* CompanySettingsRow();
 
 // OnlyNumber of the column CGC of the registered settings row. Throws
 // std::runtime_error when no row is registered, or the row's own error.

@@ -1,0 +1,137 @@
+// The last entries of the log, as the status report shows them: every encoding the
+// log can have, entries of several lines, and logs larger than the first window.
+#include "service/log_tail.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "support/clock.h"
+#include "support/log_file.h"
+
+namespace zendrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LogTailTest : public ::testing::Test {
+ protected:
+  LogTailTest()
+      : folder_(fs::temp_directory_path() / fmt::format("zendrel-log-tail-{}", ::testing::UnitTest::GetInstance()
+                                                                                    ->current_test_info()
+                                                                                    ->name())),
+        clock_(DateTime{2026, 12, 10, 9, 30, 0, 0}) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    path_ = folder_ / "Zendrel.log";
+  }
+  ~LogTailTest() override { fs::remove_all(folder_); }
+
+  void WriteRaw(const std::string& bytes) {
+    std::ofstream out(path_, std::ios::binary | std::ios::app);
+    out << bytes;
+  }
+
+  // Entries written by the log's own writer, in the encoding of the mark already there.
+  void Append(const std::string& message, int second = 0) {
+    clock_.Set(DateTime{2026, 12, 10, 9, 30, second, 0});
+    LogFile(path_, clock_).Append(message);
+  }
+
+  fs::path folder_;
+  fs::path path_;
+  FixedClock clock_;
+};
+
+struct EncodingCase {
+  const char* name;
+  std::string mark;
+};
+
+class LogTailEncodings : public LogTailTest, public ::testing::WithParamInterface<EncodingCase> {};
+
+TEST_P(LogTailEncodings, DecodesByTheMarkAndKeepsTheLastEntriesInOrder) {
+  WriteRaw(GetParam().mark);
+  for (int i = 1; i <= 12; ++i) Append(fmt::format("Falha na conexão com o banco de dados!!! nº {}", i), i);
+
+  const LogTail tail = ReadLogTail(path_, 10);
+  ASSERT_TRUE(tail.found);
+  ASSERT_EQ(tail.entries.size(), 10u);
+  EXPECT_EQ(tail.entries.front(), "10/12/2026 09:30:03 - Falha na conexão com o banco de dados!!! nº 3");
+  EXPECT_EQ(tail.entries.back(), "10/12/2026 09:30:12 - Falha na conexão com o banco de dados!!! nº 12");
+}
+
+INSTANTIATE_TEST_SUITE_P(Marks, LogTailEncodings,
+                         ::testing::Values(EncodingCase{"unmarked", ""}, EncodingCase{"utf8", "\xEF\xBB\xBF"},
+                                           EncodingCase{"utf16le", "\xFF\xFE"},
+                                           EncodingCase{"utf16be", "\xFE\xFF"}),
+                         [](const ::testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
+
+TEST_F(LogTailTest, AnUnmarkedLogThatIsNotUtf8IsReadAsWindows1252) {
+  // What the service writes on a Brazilian Windows into a log without a mark.
+  WriteRaw("\r\n10/12/2026 09:30:00 - Falha na Comunica\xE7\xE3o com o Servidor da Brindex!!!\r\n");
+  const LogTail tail = ReadLogTail(path_, 10);
+  ASSERT_EQ(tail.entries.size(), 1u);
+  EXPECT_EQ(tail.entries[0], "10/12/2026 09:30:00 - Falha na Comunicação com o Servidor da Brindex!!!");
+}
+
+TEST_F(LogTailTest, AnEntryOfSeveralLinesStaysOneEntry) {
+  Append("primeira", 1);
+  Append("erro do banco\nlinha dois\n\nlinha quatro", 2);
+  Append("terceira", 3);
+  const LogTail tail = ReadLogTail(path_, 10);
+  EXPECT_EQ(tail.entries, (std::vector<std::string>{"10/12/2026 09:30:01 - primeira",
+                                                    "10/12/2026 09:30:02 - erro do banco\nlinha dois\n\nlinha quatro",
+                                                    "10/12/2026 09:30:03 - terceira"}));
+}
+
+TEST_F(LogTailTest, ALargeLogIsReadFromItsEndWithWholeEntries) {
+  for (const char* mark : {"", "\xFF\xFE"}) {
+    SCOPED_TRACE(mark);
+    fs::remove(path_);
+    WriteRaw(mark);
+    // Far more than the first window, with entries longer than it near the end.
+    for (int i = 0; i < 3000; ++i) Append(fmt::format("entrada {} ção", i), i % 60);
+    Append(std::string(40000, 'x'), 1);
+    Append("penúltima", 2);
+    Append("última", 3);
+
+    const LogTail tail = ReadLogTail(path_, 4);
+    ASSERT_EQ(tail.entries.size(), 4u);
+    EXPECT_EQ(tail.entries[0], "10/12/2026 09:30:59 - entrada 2999 ção");
+    EXPECT_EQ(tail.entries[1], "10/12/2026 09:30:01 - " + std::string(40000, 'x'));
+    EXPECT_EQ(tail.entries[3], "10/12/2026 09:30:03 - última");
+  }
+}
+
+TEST_F(LogTailTest, FewerEntriesThanAskedGivesThemAll) {
+  WriteRaw("lixo sem data\r\n");
+  Append("só uma", 5);
+  const LogTail tail = ReadLogTail(path_, 10);
+  EXPECT_EQ(tail.entries, std::vector<std::string>{"10/12/2026 09:30:05 - só uma"});
+}
+
+TEST_F(LogTailTest, MissingAndEmptyLogs) {
+  LogTail tail = ReadLogTail(path_, 10);
+  EXPECT_FALSE(tail.found);
+  EXPECT_TRUE(tail.error.empty());
+
+  WriteRaw("");
+  tail = ReadLogTail(path_, 10);
+  EXPECT_TRUE(tail.found);
+  EXPECT_TRUE(tail.entries.empty());
+
+  fs::remove(path_);
+  WriteRaw("\xFF\xFE");
+  tail = ReadLogTail(path_, 10);
+  EXPECT_TRUE(tail.found);
+  EXPECT_TRUE(tail.entries.empty());
+}
+
+}  // namespace
+}  // namespace zendrel

@@ -1,0 +1,445 @@
+// The status report: a few aligned lines per subject, and an exit status a monitoring
+// probe can use.
+#include "service/status_report.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "api/brindex_calls.h"
+#include "erp/connection.h"
+#include "erp/ini_file.h"
+#include "erp/query.h"
+#include "erp/settings_row.h"
+#include "erp/site_settings.h"
+#include "erp/transaction.h"
+#include "service/log_tail.h"
+#include "support/company_cnpj.h"
+#include "support/date_time.h"
+#include "support/log_file.h"
+#include "support/text_codec.h"
+#include "sync/pending_read.h"
+#include "sync/settings_columns.h"
+
+namespace zendrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The same account and passwords as the poll cycle, tried in its order.
+constexpr const char* kUsuario = "SYSDBA";
+struct Password {
+  const char* text;
+  const char* name;
+};
+constexpr Password kPasswords[] = {{"trivel", "senha principal"}, {"gravulent", "senha reserva"}};
+
+constexpr std::size_t kLogEntries = 10;
+constexpr std::size_t kLabelWidth = 27;
+// Ini values never hold a line break: this tells a missing key from any value.
+constexpr std::string_view kMissing = "\n";
+
+constexpr const char* kPendingPontos =
+    "SELECT COUNT(*) AS PENDENTES, MIN(DATA) AS MAIS_ANTIGO FROM BRINDEX_PONTOS WHERE MOVIMENTO > :MOVIMENTO";
+// The rows the top-sales loop would send: a movement without its salesperson never is.
+constexpr const char* kPendingTopVendas =
+    "SELECT COUNT(*) AS PENDENTES, MIN(O.DATA) AS MAIS_ANTIGO FROM BRINDEX_MOV_TOPVENDAS O "
+    "INNER JOIN FUNCIONARIOS F ON O.VENDEDOR = F.CODIGO WHERE O.SEQUENCIAL > :SEQUENCIAL";
+constexpr const char* kProdutos = "SELECT COUNT(*) AS PRODUTOS FROM BRINDEX_PROD_TOPVENDAS";
+
+// Writes "label : value" lines with the values in one column; a value of several
+// lines continues under its first line.
+class Printer {
+ public:
+  explicit Printer(std::ostream& out) : out_(out) {}
+
+  void Title(std::string_view title) { out_ << '\n' << title << '\n'; }
+
+  void Line(std::string_view label, std::string_view value) {
+    std::string head = "  " + std::string(label);
+    const std::size_t length = Utf8Length(head);
+    if (length < kLabelWidth) head.append(kLabelWidth - length, ' ');
+    head += ": ";
+    const std::string indent(kLabelWidth + 2, ' ');
+    std::size_t start = 0;
+    bool first = true;
+    while (true) {
+      std::size_t end = value.find('\n', start);
+      std::string_view part = value.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+      if (!part.empty() && part.back() == '\r') part.remove_suffix(1);
+      out_ << (first ? head : indent) << part << '\n';
+      first = false;
+      if (end == std::string_view::npos) break;
+      start = end + 1;
+    }
+  }
+
+  void Text(std::string_view text) { out_ << text << '\n'; }
+
+ private:
+  std::ostream& out_;
+};
+
+// While alive, the company's CNPJ is read from `row`; the earlier registration comes
+// back after.
+class ScopedCompanyRow {
+ public:
+  explicit ScopedCompanyRow(const SettingsTextReader& row) : previous_(CompanySettingsRow()) {
+    SetCompanySettingsRow(&row);
+  }
+  ~ScopedCompanyRow() { SetCompanySettingsRow(previous_); }
+  ScopedCompanyRow(const ScopedCompanyRow&) = delete;
+  ScopedCompanyRow& operator=(const ScopedCompanyRow&) = delete;
+
+ private:
+  const SettingsTextReader* previous_;
+};
+
+// A log file of its own in the temporary folder, removed at the end: the calls write
+// their transport failures there instead of into the service's log.
+class ThrowawayLog {
+ public:
+  explicit ThrowawayLog(const Clock& clock) : path_(NewPath()), redirect_(path_, clock) {}
+  ~ThrowawayLog() {
+    std::error_code ignored;
+    fs::remove(path_, ignored);
+  }
+  ThrowawayLog(const ThrowawayLog&) = delete;
+  ThrowawayLog& operator=(const ThrowawayLog&) = delete;
+
+  // The messages written since the last call, without their timestamps.
+  std::vector<std::string> TakeMessages() {
+    const LogTail tail = ReadLogTail(path_, static_cast<std::size_t>(-1));
+    std::vector<std::string> messages;
+    for (std::size_t i = taken_; i < tail.entries.size(); ++i) {
+      const std::string& entry = tail.entries[i];
+      const std::size_t dash = entry.find(" - ");
+      messages.push_back(dash == std::string::npos ? entry : entry.substr(dash + 3));
+    }
+    taken_ = tail.entries.size();
+    return messages;
+  }
+
+ private:
+  static fs::path NewPath() {
+    std::random_device random;
+    std::error_code error;
+    fs::path folder = fs::temp_directory_path(error);
+    if (error) folder = fs::path(".");
+    return folder / fmt::format("zendrel-status-{:08x}{:08x}.log", random(), random());
+  }
+
+  fs::path path_;
+  LogRedirect redirect_;
+  std::size_t taken_ = 0;
+};
+
+// Forwards every exchange to the transport the settings would make, and keeps why an
+// exchange got no usable reply: the calls log only "no reply", the operator needs the
+// reason (refused, time-out, name not found, certificate...).
+class RecordingTransport final : public HttpTransport {
+ public:
+  RecordingTransport(std::unique_ptr<HttpTransport> inner, std::vector<std::string>& failures)
+      : inner_(std::move(inner)), failures_(failures) {}
+
+  HttpExchange Exchange(const HttpRequest& request) override {
+    HttpExchange exchange = inner_->Exchange(request);
+    if (!exchange.replied()) {
+      failures_.push_back("sem resposta: " + exchange.failure);
+    } else if (exchange.reply->status >= 500 && exchange.reply->status <= 599) {
+      failures_.push_back(fmt::format("HTTP {} (erro do servidor)", exchange.reply->status));
+    }
+    return exchange;
+  }
+
+ private:
+  std::unique_ptr<HttpTransport> inner_;
+  std::vector<std::string>& failures_;
+};
+
+// `api` with every transport wrapped in a RecordingTransport writing to `failures`.
+ApiSettings Recording(const ApiSettings& api, std::vector<std::string>& failures) {
+  ApiSettings recording = api;
+  recording.transport_factory = [api, &failures](const HttpTimeouts& timeouts) -> std::unique_ptr<HttpTransport> {
+    ApiSettings inner = api;
+    inner.timeouts = timeouts;
+    return std::make_unique<RecordingTransport>(inner.NewTransport(), failures);
+  };
+  return recording;
+}
+
+struct Campaign {
+  const char* title;
+  const char* switch_column;
+  const char* url_column;
+  const char* index_column;
+  bool top_sales;
+};
+
+constexpr Campaign kCampaigns[] = {
+    {"Campanha de pontos", padrao::kAtivaPontos, padrao::kUrlPontos, padrao::kIndicePontos, false},
+    {"Campanha top vendas", padrao::kAtivaTopVendas, padrao::kUrlTopVendas, padrao::kIndiceTopVendas, true},
+};
+
+std::string SettingText(const fs::path& folder, std::string_view key, const std::string& fallback) {
+  const std::string value = ReadTarvixSetting(folder, key, kMissing);
+  if (value == kMissing) return fallback + " (padrão: chave ausente)";
+  return value.empty() ? "(vazio)" : value;
+}
+
+}  // namespace
+
+std::string DatabaseServerVerdict(const fs::path& folder, const HostIdentity& host, bool& is_server) {
+  is_server = Computador_e_Servidor(folder, host);
+  const std::string servidor = AsciiLower(ReadTarvixSetting(folder, "Servidor", "localhost"));
+  const std::string name = CapturarNomeComputador(host);
+  const std::string address = CapturarIP(host);
+  const std::string here = fmt::format("este computador: nome \"{}\", endereço \"{}\"", name, address);
+  if (!is_server) return "não (" + here + ")";
+  if (servidor == "localhost") return "sim (localhost)";
+  if (servidor == "127.0.0.1") return "sim (endereço 127.0.0.1)";
+  if (servidor == address) return "sim (endereço deste computador, " + address + ")";
+  return "sim (nome deste computador, " + name + ")";
+}
+
+namespace {
+
+// "DD/MM/YYYY", as the log writes its days.
+std::string DayText(const DateTime& moment) { return FormatLogTimestamp(moment).substr(0, 10); }
+
+// The first line of a text, at most `limit` characters: platform replies can be long.
+std::string Short(std::string_view text, std::size_t limit = 160) {
+  std::string line(text.substr(0, text.find_first_of("\r\n")));
+  if (Utf8Length(line) > limit) line = Utf8Prefix(line, limit) + "...";
+  return line;
+}
+
+std::string PendingText(Query& query, std::string_view parameter, std::int32_t index) {
+  query.SetInteger(parameter, index);
+  query.Open();
+  const std::int32_t count = query.Field("PENDENTES").AsInteger();
+  const std::string oldest = query.Field("MAIS_ANTIGO").AsString();
+  query.Close();
+  if (count == 0) return "nenhum";
+  return fmt::format("{}, o mais antigo de {}", count, oldest.empty() ? "(data vazia)" : oldest);
+}
+
+// The campaign's lines from the database. Returns whether it is on.
+bool ReportCampaignData(Printer& print, const Campaign& campaign, const SettingsRow& row, Connection& connection,
+                        Transaction& read_only) {
+  const std::string on_text = row.Field(campaign.switch_column).AsString();
+  const bool on = on_text == "Y";
+  print.Line("Ligada", on ? "sim" : fmt::format("não ({} = '{}')", campaign.switch_column, on_text));
+  const std::string url = row.Field(campaign.url_column).AsString();
+  print.Line("Endereço base", url.empty() ? "(vazio)" : url);
+
+  const FieldValue index_field = row.Field(campaign.index_column);
+  const bool never_started = index_field.AsString().empty();
+  const std::int32_t index = index_field.AsInteger();
+  if (never_started && campaign.top_sales) {
+    print.Line("Índice de envio", "vazio: campanha ainda não iniciada (a primeira execução recria os movimentos)");
+  } else {
+    print.Line("Índice de envio", never_started ? "vazio (lido como 0)" : std::to_string(index));
+  }
+
+  Query query(connection, read_only);
+  if (index == -1) {
+    print.Line("Pendentes", "campanha retida: o índice -1 suspende os envios");
+  } else if (!(never_started && campaign.top_sales)) {
+    query.SetSQL(campaign.top_sales ? kPendingTopVendas : kPendingPontos);
+    print.Line("Pendentes", PendingText(query, campaign.top_sales ? "SEQUENCIAL" : "MOVIMENTO", index));
+  }
+
+  if (campaign.top_sales) {
+    query.SetSQL(kProdutos);
+    query.Open();
+    const std::int32_t produtos = query.Field("PRODUTOS").AsInteger();
+    query.Close();
+    print.Line("Produtos da campanha", std::to_string(produtos));
+    const FieldValue day = row.Field(padrao::kDiaProdutos);
+    print.Line("Produtos atualizados", day.AsString().empty() ? "nunca" : DayText(day.AsDateTime()));
+  }
+  return on;
+}
+
+// Asks the platform the campaign's reset question. Returns whether it answered.
+bool ReportPlatform(Printer& print, const std::string& url, ThrowawayLog& log,
+                    std::vector<std::string>& transport_failures) {
+  transport_failures.clear();
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<TStatusReset> reply;
+  std::string failure;
+  try {
+    reply = StatusReset(url);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+
+  std::string details;
+  for (const std::string& transport_failure : transport_failures) details += "\n" + transport_failure;
+  for (const std::string& message : log.TakeMessages()) {
+    // The reply's own text, which the call logs when the exchange failed; the fixed
+    // failure text is already the answer's description.
+    if (!TrimBlanks(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
+  }
+
+  if (!reply) {
+    print.Line("Plataforma", fmt::format("erro ao perguntar ({} ms): {}{}", elapsed, failure, details));
+    return false;
+  }
+  if (reply->CodRetorno == 0) {
+    print.Line("Plataforma", fmt::format("não responde ({} ms): {}{}", elapsed, reply->DescRetorno, details));
+    print.Line("Reset pendente", "desconhecido");
+    return false;
+  }
+  const std::string description = Short(reply->DescRetorno);
+  print.Line("Plataforma", fmt::format("responde: HTTP {}{} em {} ms{}", reply->CodRetorno,
+                                       description.empty() ? "" : " - " + description, elapsed, details));
+  if (reply->CodRetorno != 200) {
+    print.Line("Reset pendente", "desconhecido (a plataforma não respondeu 200)");
+  } else if (TrimBlanks(reply->Uri).empty()) {
+    print.Line("Reset pendente", "não");
+  } else {
+    print.Line("Reset pendente",
+               fmt::format("sim, desde {} (uri \"{}\"); será aplicado e confirmado pelo serviço no próximo ciclo",
+                           reply->Data.IsZero() ? "(sem data)" : DayText(reply->Data),
+                           reply->Uri));
+  }
+  return true;
+}
+
+}  // namespace
+
+int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSettings& api, std::ostream& out) {
+  Printer print(out);
+  std::vector<std::string> transport_failures;
+  const ScopedApiSettings api_scope(Recording(api, transport_failures));
+  const Clock& clock = CurrentApiSettings().CurrentClock();
+  std::vector<std::string> problems;
+
+  print.Text("Zendrel - situação em " + FormatLogTimestamp(clock.Now()));
+
+  print.Title("Instalação");
+  print.Line("Pasta do executável", folder.string());
+  const std::optional<fs::path> ini = FindFileIgnoringCase(folder, "Tarvix.ini");
+  print.Line("Tarvix.ini", ini ? "encontrado: " + ini->string() : "não encontrado (valem os valores padrão)");
+  print.Line("Servidor", SettingText(folder, "Servidor", "localhost"));
+  print.Line("Caminho", SettingText(folder, "Caminho", DefaultCaminho(folder)));
+  bool is_server = false;
+  print.Line("Servidor do banco", DatabaseServerVerdict(folder, host, is_server));
+  if (!is_server) problems.push_back("este computador não é o servidor do banco: o serviço não trabalha aqui");
+
+  print.Title("Banco de dados");
+  // No automatic reconnection: a report that waits and retries hides what happened.
+  Connection connection(ReconnectPolicy{1, std::chrono::milliseconds(0)});
+  Transaction read_only(connection, TransactionMode::ReadOnlyReadCommitted, true, std::chrono::seconds(5));
+  // Read-only for both directions: nothing in this report can write the row.
+  SettingsRow row(connection, read_only, read_only);
+  std::optional<std::string> accepted;
+  for (const Password& password : kPasswords) {
+    CarregarParametrosConexao(connection, kUsuario, password.text, folder);
+    const std::string label = fmt::format("{}, {}", kUsuario, password.name);
+    try {
+      connection.Connect();
+      print.Line(label, "aceita");
+      accepted = password.name;
+      break;
+    } catch (const std::exception& e) {
+      connection.Disconnect();
+      print.Line(label, std::string("recusada: ") + e.what());
+    }
+  }
+
+  bool row_read = false;
+  std::vector<bool> campaign_on(std::size(kCampaigns), false);
+  if (!accepted) {
+    print.Line("Conexão", "falhou com as duas senhas");
+    problems.push_back("o banco de dados não foi alcançado");
+  } else {
+    print.Line("Conexão", "aberta com a " + *accepted + " (somente leitura)");
+    try {
+      row.Open();
+      row_read = true;
+      if (!row.HasRow()) print.Line("PADRAO", "sem nenhuma linha: as campanhas ficam desligadas");
+    } catch (const std::exception& e) {
+      print.Line("PADRAO", std::string("erro ao ler: ") + e.what());
+      problems.push_back("a linha de configurações (PADRAO) não pôde ser lida");
+    }
+  }
+
+  if (row_read) {
+    for (std::size_t i = 0; i < std::size(kCampaigns); ++i) {
+      print.Title(kCampaigns[i].title);
+      try {
+        campaign_on[i] = ReportCampaignData(print, kCampaigns[i], row, connection, read_only);
+      } catch (const std::exception& e) {
+        print.Line("Erro", e.what());
+        try {
+          campaign_on[i] = row.Field(kCampaigns[i].switch_column).AsString() == "Y";
+        } catch (const std::exception&) {
+          campaign_on[i] = false;
+        }
+        problems.push_back(fmt::format("{}: erro ao ler o banco de dados", kCampaigns[i].title));
+      }
+    }
+  }
+  // The platform may take its time: hold no attachment while waiting for it.
+  connection.Disconnect();
+
+  if (row_read) {
+    const ScopedCompanyRow company(row);
+    ThrowawayLog log(clock);
+    print.Title("Plataforma Brindex (pergunta de reset, sem confirmar)");
+    for (std::size_t i = 0; i < std::size(kCampaigns); ++i) {
+      if (!campaign_on[i]) continue;
+      out << "  " << kCampaigns[i].title << '\n';
+      if (!ReportPlatform(print, row.Field(kCampaigns[i].url_column).AsString(), log, transport_failures)) {
+        problems.push_back(fmt::format("{}: a plataforma não responde", kCampaigns[i].title));
+      }
+    }
+    if (std::find(campaign_on.begin(), campaign_on.end(), true) == campaign_on.end()) {
+      print.Line("Nenhuma campanha ligada", "nada a perguntar");
+    }
+  }
+
+  const fs::path log_path = folder / "Zendrel.log";
+  print.Title(fmt::format("Últimas entradas do log ({})", log_path.string()));
+  const LogTail tail = ReadLogTail(log_path, kLogEntries);
+  if (!tail.found) {
+    print.Text(tail.error.empty() ? "  (o arquivo não existe)" : "  (não foi possível ler: " + tail.error + ")");
+  } else if (tail.entries.empty()) {
+    print.Text("  (nenhuma entrada)");
+  }
+  for (const std::string& entry : tail.entries) {
+    std::size_t start = 0;
+    while (start <= entry.size()) {
+      const std::size_t end = entry.find('\n', start);
+      print.Text("  " + entry.substr(start, end == std::string::npos ? std::string::npos : end - start));
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+
+  print.Title("Resultado");
+  if (problems.empty()) {
+    print.Line("Situação", "OK");
+    return 0;
+  }
+  std::string list;
+  for (const std::string& problem : problems) list += (list.empty() ? "" : "\n") + problem;
+  print.Line("Situação", "FALHA");
+  print.Line("Motivos", list);
+  return 1;
+}
+
+}  // namespace zendrel

@@ -1,0 +1,346 @@
+// Zendrel -status against the real Firebird server and the fake platform: what it
+// shows, its exit status, and that it changes nothing (database, platform, log).
+#include "service/status_report.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "erp/site_settings.h"
+#include "service/testing/poll_cycle_fixture.h"
+#include "support/company_cnpj.h"
+
+namespace zendrel::testing {
+namespace {
+
+// The value of each line "  label<blanks>: value" of `text`, in order; a value of
+// several lines is joined with "\n".
+std::vector<std::string> Values(const std::string& text, const std::string& label) {
+  std::vector<std::string> values;
+  std::istringstream lines(text);
+  std::string line;
+  std::size_t value_column = 0;  // of the value being read; 0 when none
+  const std::string head = "  " + label;
+  while (std::getline(lines, line)) {
+    if (line.rfind(head, 0) == 0) {
+      const std::size_t colon = line.find(": ", head.size());
+      if (colon != std::string::npos && line.find_first_not_of(' ', head.size()) == colon) {
+        values.push_back(line.substr(colon + 2));
+        value_column = colon + 2;
+        continue;
+      }
+    }
+    // Continuation lines of a value start in the value column.
+    if (value_column != 0 && line.size() > value_column && line.rfind(std::string(value_column, ' '), 0) == 0) {
+      values.back() += "\n" + line.substr(value_column);
+    } else {
+      value_column = 0;
+    }
+  }
+  return values;
+}
+
+std::string Value(const std::string& text, const std::string& label) {
+  const std::vector<std::string> values = Values(text, label);
+  EXPECT_EQ(values.size(), 1u) << "label " << label << " in\n" << text;
+  return values.empty() ? "<none>" : values.front();
+}
+
+// The report's lines between a title and the next blank line.
+std::string Section(const std::string& text, const std::string& title) {
+  const std::size_t at = text.find("\n" + title + "\n");
+  if (at == std::string::npos) return "<no section " + title + ">";
+  const std::size_t start = at + title.size() + 2;
+  const std::size_t end = text.find("\n\n", start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end - start + 1);
+}
+
+class StatusReport : public PollCycle {
+ protected:
+  // Both campaigns on, aimed at the fake platform: points after 101, top sales after 0.
+  void CreateBothCampaigns() {
+    CreateTopSalesDatabase();
+    SetPadrao("BRINDEX_ATIVARPONTUACAO = 'Y', BRINDEX_ULTIMOENVIO = 101");
+    InsertPontos(101, "VV", 601, "10", "111.222.333-96", "2026-11-20");
+    InsertPontos(102, "VV", 602, "10", "111.222.333-96", "2026-11-21");
+    InsertPontos(103, "VP", 603, "10", "111.222.333-96", "2026-11-22");
+    InsertMovTopVendas(1, "2026-12-01", "10:00:00", 1, "789", "2", 5001);
+    // No FUNCIONARIOS row for salesperson 9: the loop never sends this one.
+    InsertMovTopVendas(2, "2026-11-28", "10:00:00", 9, "789", "1", 5002);
+    InsertMovTopVendas(3, "2026-12-03", "11:00:00", 2, "789", "1", 5003);
+  }
+
+  int Report(const fs::path& folder) {
+    std::ostringstream out;
+    const int status = ReportStatus(folder, SystemHostIdentity(), CurrentApiSettings(), out);
+    output_ = out.str();
+    return status;
+  }
+  int Report() { return Report(db_->settings_folder()); }
+
+  // Everything the report could have written: each table, the settings row, and the
+  // generator a rebuild would move.
+  std::vector<std::string> DatabaseContents() const {
+    std::vector<std::string> contents;
+    for (const char* table : {"PADRAO", "BRINDEX_PONTOS", "BRINDEX_MOV_TOPVENDAS", "BRINDEX_PROD_TOPVENDAS",
+                              "FUNCIONARIOS", "VENDAS"}) {
+      contents.push_back(std::string("-- ") + table);
+      for (const std::string& row : Rows(std::string("SELECT * FROM ") + table + " ORDER BY 1")) {
+        contents.push_back(row);
+      }
+    }
+    for (const std::string& row :
+         Rows("SELECT GEN_ID(GEN_BRINDEX_PONTOS, 0), GEN_ID(GEN_BRINDEX_MOV_TOPVENDAS, 0) FROM RDB$DATABASE")) {
+      contents.push_back(row);
+    }
+    return contents;
+  }
+
+  std::vector<RecordedRequest> ResetQuestions() const { return Only(platform_->Requests(), "GET", "/v1/reset"); }
+  std::vector<RecordedRequest> ResetAcks() const { return Only(platform_->Requests(), "POST", "/v1/reset"); }
+
+  fs::path ServiceLog() const { return db_->settings_folder() / "Zendrel.log"; }
+
+  std::string output_;
+};
+
+TEST_F(StatusReport, AllFineShowsEachCampaignAndExitsZero) {
+  CreateBothCampaigns();
+  LogFile service_log(ServiceLog(), clock_);
+  for (int i = 1; i <= 12; ++i) service_log.Append(fmt::format("entrada antiga {}", i));
+
+  EXPECT_EQ(Report(), 0) << output_;
+
+  const std::string instalacao = Section(output_, "Instalação");
+  EXPECT_EQ(Value(instalacao, "Pasta do executável"), db_->settings_folder().string());
+  EXPECT_EQ(Value(instalacao, "Tarvix.ini"), "encontrado: " + (db_->settings_folder() / "Tarvix.ini").string());
+  EXPECT_EQ(Value(instalacao, "Servidor"), "localhost");
+  EXPECT_EQ(Value(instalacao, "Caminho"), db_->path());
+  EXPECT_EQ(Value(instalacao, "Servidor do banco"), "sim (localhost)");
+
+  // The test server refuses the first password with its own text, and takes the second.
+  const std::string banco = Section(output_, "Banco de dados");
+  EXPECT_NE(Value(banco, "SYSDBA, senha principal").find("recusada: Your user name and password are not defined"),
+            std::string::npos)
+      << banco;
+  EXPECT_EQ(Value(banco, "SYSDBA, senha reserva"), "aceita");
+  EXPECT_EQ(Value(banco, "Conexão"), "aberta com a senha reserva (somente leitura)");
+
+  const std::string pontos = Section(output_, "Campanha de pontos");
+  EXPECT_EQ(Value(pontos, "Ligada"), "sim");
+  EXPECT_EQ(Value(pontos, "Endereço base"), platform_->BaseUrl());
+  EXPECT_EQ(Value(pontos, "Índice de envio"), "101");
+  EXPECT_EQ(Value(pontos, "Pendentes"), "2, o mais antigo de 21/11/2026");
+
+  const std::string top = Section(output_, "Campanha top vendas");
+  EXPECT_EQ(Value(top, "Ligada"), "sim");
+  EXPECT_EQ(Value(top, "Endereço base"), platform_->BaseUrl() + "/");
+  EXPECT_EQ(Value(top, "Índice de envio"), "0");
+  EXPECT_EQ(Value(top, "Pendentes"), "2, o mais antigo de 01/12/2026");
+  EXPECT_EQ(Value(top, "Produtos da campanha"), "1");
+  EXPECT_EQ(Value(top, "Produtos atualizados"), "10/12/2026");
+
+  const std::vector<std::string> platform = Values(output_, "Plataforma");
+  ASSERT_EQ(platform.size(), 2u) << output_;
+  for (const std::string& line : platform) EXPECT_EQ(line.rfind("responde: HTTP 200", 0), 0u) << line;
+  EXPECT_EQ(Values(output_, "Reset pendente"), (std::vector<std::string>{"não", "não"}));
+  ASSERT_EQ(ResetQuestions().size(), 2u);
+  EXPECT_EQ(ResetQuestions()[0].query, "cnpj=12345678000195");
+  EXPECT_EQ(platform_->Requests().size(), 2u);
+
+  // The last ten entries of the service's log, oldest first.
+  const std::size_t log_title = output_.find("\nÚltimas entradas do log (" + ServiceLog().string() + ")\n");
+  ASSERT_NE(log_title, std::string::npos) << output_;
+  const std::string log_lines = output_.substr(log_title);
+  EXPECT_EQ(log_lines.find("entrada antiga 2\n"), std::string::npos);
+  EXPECT_NE(log_lines.find("  10/12/2026 09:30:00 - entrada antiga 3\n"), std::string::npos);
+  EXPECT_NE(log_lines.find("  10/12/2026 09:30:00 - entrada antiga 12\n"), std::string::npos);
+  EXPECT_LT(log_lines.find("entrada antiga 3\n"), log_lines.find("entrada antiga 12\n"));
+  EXPECT_EQ(Value(output_, "Situação"), "OK");
+
+  // New movements show at once; the module's registration of its settings row is back.
+  InsertPontos(104, "VV", 604, "10", "111.222.333-96", "2026-11-19");
+  InsertMovTopVendas(4, "2026-11-30", "09:00:00", 1, "789", "3", 5004);
+  SetPadrao("BRINDEX_ULTIMOENVIOTOPVENDA = 1");
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(Section(output_, "Campanha de pontos"), "Pendentes"), "3, o mais antigo de 19/11/2026");
+  EXPECT_EQ(Value(Section(output_, "Campanha top vendas"), "Pendentes"), "2, o mais antigo de 30/11/2026");
+  EXPECT_EQ(CompanySettingsRow(), &module_->erp.TBPadrao);
+}
+
+TEST_F(StatusReport, ChangesNothingInTheDatabaseEvenWhenTheServiceWouldWrite) {
+  // A cycle would refresh the products (last refresh yesterday), start the top-sales
+  // campaign with a rebuild (index NULL) and apply and acknowledge the pending reset.
+  CreateBothCampaigns();
+  SetPadrao("BRINDEX_ULTIMOENVIOTOPVENDA = NULL, BRINDEX_ULTIMODOWNLODPRODUTOS = '2026-12-09 00:00:00'");
+  InsertVenda(7001, "2026-12-05", 1, "789");
+  platform_->Script("GET", "/v1/reset", {ScriptedReply::Json(200, R"([{"data":"2026-11-01","uri":"r-9"}])")});
+  const std::vector<std::string> before = DatabaseContents();
+
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(DatabaseContents(), before);
+  const std::string top = Section(output_, "Campanha top vendas");
+  EXPECT_EQ(Value(top, "Índice de envio"),
+            "vazio: campanha ainda não iniciada (a primeira execução recria os movimentos)");
+  EXPECT_TRUE(Values(top, "Pendentes").empty());
+  EXPECT_EQ(Value(top, "Produtos atualizados"), "09/12/2026");
+  // Only the two reset questions: no product list, no acknowledgement, no posting.
+  EXPECT_EQ(platform_->Requests().size(), 2u);
+  EXPECT_EQ(ResetQuestions().size(), 2u);
+
+  // The same database in the hands of the service does change.
+  EXPECT_TRUE(RunCycle()) << last_error_;
+  EXPECT_NE(DatabaseContents(), before);
+}
+
+TEST_F(StatusReport, APendingResetIsReportedButNotAcknowledged) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 103");
+  InsertPontos(103, "VV", 603, "10", "111.222.333-96", "2026-11-22");
+  platform_->Script("GET", "/v1/reset", {ScriptedReply::Json(200, R"([{"data":"2026-11-01T10:00:00","uri":" r-1 "}])")});
+
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(output_, "Reset pendente"),
+            "sim, desde 01/11/2026 (uri \" r-1 \"); será aplicado e confirmado pelo serviço no próximo ciclo");
+  EXPECT_EQ(ResetQuestions().size(), 1u);
+  EXPECT_TRUE(ResetAcks().empty());
+  EXPECT_EQ(PontosIndex(), 103);
+
+  // The reset is still there for the service to apply.
+  EXPECT_TRUE(RunCycle()) << last_error_;
+  EXPECT_EQ(ResetAcks().size(), 1u);
+}
+
+struct PlatformDownCase {
+  const char* name;
+  bool refused;  // nothing listens; else the platform drops the connection
+};
+
+class StatusReportPlatformDown : public StatusReport, public ::testing::WithParamInterface<PlatformDownCase> {};
+
+TEST_P(StatusReportPlatformDown, ExitsOneAndShowsWhyWithoutWritingTheLog) {
+  CreateBothCampaigns();
+  // Port 1 on loopback: nothing listens there.
+  if (GetParam().refused) {
+    SetPadrao("BRINDEX_WEBSERVICETOPVENDAS = 'http://127.0.0.1:1/'");
+  } else {
+    SetPadrao(fmt::format("BRINDEX_WEBSERVICETOPVENDAS = '{}/quebrada/'", platform_->BaseUrl()));
+    platform_->Script("GET", "/quebrada/v1/reset", {ScriptedReply::CloseWithoutReply()});
+  }
+  LogFile(ServiceLog(), clock_).Append("antes do relatório");
+  const std::string service_log_before = ReadFile(ServiceLog());
+
+  EXPECT_EQ(Report(), 1) << output_;
+  const std::vector<std::string> platform = Values(output_, "Plataforma");
+  ASSERT_EQ(platform.size(), 2u) << output_;
+  EXPECT_EQ(platform[0].rfind("responde: HTTP 200", 0), 0u) << platform[0];
+  EXPECT_EQ(platform[1].rfind("não responde (", 0), 0u) << platform[1];
+  EXPECT_NE(platform[1].find("Falha na Comunicação com o Servidor da Brindex!!!"), std::string::npos);
+  // Why no reply came, which the log does not say.
+  EXPECT_NE(platform[1].find("\nsem resposta: "), std::string::npos)
+      << output_;
+  EXPECT_EQ(Values(output_, "Reset pendente"), (std::vector<std::string>{"não", "desconhecido"}));
+  EXPECT_NE(Value(output_, "Motivos").find("Campanha top vendas: a plataforma não responde"), std::string::npos);
+
+  // Neither the service's log nor the process's log received anything.
+  EXPECT_EQ(ReadFile(ServiceLog()), service_log_before);
+  EXPECT_TRUE(Log().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, StatusReportPlatformDown,
+                         ::testing::Values(PlatformDownCase{"refused", true}, PlatformDownCase{"dropped", false}),
+                         [](const ::testing::TestParamInfo<PlatformDownCase>& info) { return info.param.name; });
+
+TEST_F(StatusReport, ACampaignThatIsOffIsNotAskedAndDoesNotFail) {
+  CreateDatabase("BRINDEX_WEBSERVICETOPVENDAS = 'http://127.0.0.1:1/'");
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(Section(output_, "Campanha top vendas"), "Ligada"), "não (BRINDEX_ATIVARTOPVENDA = 'N')");
+  EXPECT_EQ(Values(output_, "Plataforma").size(), 1u);
+  EXPECT_EQ(ResetQuestions().size(), 1u);
+}
+
+struct UnreachableCase {
+  const char* name;
+  bool with_ini;  // Tarvix.ini names a missing database; else there is no Tarvix.ini
+};
+
+class StatusReportUnreachable : public StatusReport, public ::testing::WithParamInterface<UnreachableCase> {};
+
+TEST_P(StatusReportUnreachable, ShowsTheClientsTextForEachPasswordAndExitsOne) {
+  CreateDatabase();
+  const fs::path folder = fs::temp_directory_path() / fmt::format("zendrel-status-{}-{}", ::getpid(), GetParam().name);
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string missing = (TestDatabaseFolder() / "nao-existe.fdb").string();
+  if (GetParam().with_ini) {
+    std::ofstream(folder / "tarvix.INI") << "[Tarvix]\r\nServidor=LocalHost\r\nCaminho=" << missing << "\r\n";
+  }
+
+  EXPECT_EQ(Report(folder), 1) << output_;
+  const std::string expected_path = GetParam().with_ini ? missing : DefaultCaminho(folder);
+  if (GetParam().with_ini) {
+    EXPECT_EQ(Value(output_, "Tarvix.ini"), "encontrado: " + (folder / "tarvix.INI").string());
+    EXPECT_EQ(Value(output_, "Servidor"), "LocalHost");
+    EXPECT_EQ(Value(output_, "Caminho"), missing);
+  } else {
+    EXPECT_EQ(Value(output_, "Tarvix.ini"), "não encontrado (valem os valores padrão)");
+    EXPECT_EQ(Value(output_, "Servidor"), "localhost (padrão: chave ausente)");
+    EXPECT_EQ(Value(output_, "Caminho"), expected_path + " (padrão: chave ausente)");
+  }
+  EXPECT_EQ(Value(output_, "Servidor do banco"), "sim (localhost)");
+  // The client's own words: the server refuses the first password before it looks for
+  // the file, and with the second it names the file it could not open.
+  const std::string first = Value(output_, "SYSDBA, senha principal");
+  EXPECT_EQ(first.rfind("recusada: Your user name and password are not defined", 0), 0u) << first;
+  const std::string second = Value(output_, "SYSDBA, senha reserva");
+  EXPECT_EQ(second.rfind("recusada: I/O error during \"open\" operation for file \"" + expected_path + "\"", 0), 0u)
+      << second;
+  EXPECT_NE(second.find("No such file or directory"), std::string::npos) << second;
+  EXPECT_EQ(Value(output_, "Conexão"), "falhou com as duas senhas");
+  EXPECT_NE(Value(output_, "Motivos").find("o banco de dados não foi alcançado"), std::string::npos);
+  EXPECT_NE(output_.find("(o arquivo não existe)"), std::string::npos);
+  EXPECT_TRUE(platform_->Requests().empty());
+  fs::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, StatusReportUnreachable,
+                         ::testing::Values(UnreachableCase{"missing_database", true},
+                                           UnreachableCase{"no_settings_file", false}),
+                         [](const ::testing::TestParamInfo<UnreachableCase>& info) { return info.param.name; });
+
+// A host whose name and addresses the test chooses, so the check needs no network.
+class FakeHost final : public HostIdentity {
+ public:
+  std::string ComputerName() const override { return "LOJA01.rede.local"; }
+  std::vector<std::string> ResolveIPv4(const std::string&) const override { return {"127.0.1.1", "10.9.8.7"}; }
+};
+
+struct VerdictCase {
+  const char* servidor;
+  bool is_server;
+  const char* verdict;
+};
+
+class ServerVerdict : public ::testing::TestWithParam<VerdictCase> {};
+
+TEST_P(ServerVerdict, SaysWhyThisMachineCountsAsTheServerOrNot) {
+  const fs::path folder = fs::temp_directory_path() / fmt::format("zendrel-verdict-{}", ::getpid());
+  fs::create_directories(folder);
+  std::ofstream(folder / "Tarvix.ini") << "[Tarvix]\nServidor=" << GetParam().servidor << "\n";
+  bool is_server = !GetParam().is_server;
+  EXPECT_EQ(DatabaseServerVerdict(folder, FakeHost(), is_server), GetParam().verdict);
+  EXPECT_EQ(is_server, GetParam().is_server);
+  fs::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servidor, ServerVerdict,
+    ::testing::Values(
+        VerdictCase{"LOCALHOST", true, "sim (localhost)"},
+        VerdictCase{"127.0.0.1", true, "sim (endereço 127.0.0.1)"},
+        VerdictCase{"10.9.8.7", true, "sim (endereço deste computador, 10.9.8.7)"},
+        VerdictCase{"loja01", true, "sim (nome deste computador, LOJA01.rede.local)"},
+        VerdictCase{"servidor2", false,
+                    "não (este computador: nome \"LOJA01.rede.local\", endereço \"10.9.8.7\")"}));
+
+}  // namespace
+}  // namespace zendrel::testing
