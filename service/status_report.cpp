@@ -189,6 +189,13 @@ constexpr Campaign kCampaigns[] = {
     {"Campanha top vendas", padrao::kAtivaTopVendas, padrao::kUrlTopVendas, padrao::kIndiceTopVendas, true},
 };
 
+// A path as UTF-8 text on every host (a Windows folder name need not fit the ANSI code
+// page that path::string() would convert to).
+std::string PathText(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::string SettingText(const fs::path& folder, std::string_view key, const std::string& fallback) {
   const std::string value = ReadTarvixSetting(folder, key, kMissing);
   if (value == kMissing) return fallback + " (padrão: chave ausente)";
@@ -330,9 +337,9 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   print.Text("Zendrel - situação em " + FormatLogTimestamp(clock.Now()));
 
   print.Title("Instalação");
-  print.Line("Pasta do executável", folder.string());
+  print.Line("Pasta do executável", PathText(folder));
   const std::optional<fs::path> ini = FindFileIgnoringCase(folder, "Tarvix.ini");
-  print.Line("Tarvix.ini", ini ? "encontrado: " + ini->string() : "não encontrado (valem os valores padrão)");
+  print.Line("Tarvix.ini", ini ? "encontrado: " + PathText(*ini) : "não encontrado (valem os valores padrão)");
   print.Line("Servidor", SettingText(folder, "Servidor", "localhost"));
   print.Line("Caminho", SettingText(folder, "Caminho", DefaultCaminho(folder)));
   bool is_server = false;
@@ -413,7 +420,7 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   }
 
   const fs::path log_path = folder / "Zendrel.log";
-  print.Title(fmt::format("Últimas entradas do log ({})", log_path.string()));
+  print.Title(fmt::format("Últimas entradas do log ({})", PathText(log_path)));
   const LogTail tail = ReadLogTail(log_path, kLogEntries);
   if (!tail.found) {
     print.Text(tail.error.empty() ? "  (o arquivo não existe)" : "  (não foi possível ler: " + tail.error + ")");

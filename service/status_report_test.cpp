@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <sstream>
 
 #include "erp/site_settings.h"
@@ -340,7 +341,12 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"10.9.8.7", true, "sim (endereço deste computador, 10.9.8.7)"},
         VerdictCase{"loja01", true, "sim (nome deste computador, LOJA01.rede.local)"},
         VerdictCase{"servidor2", false,
-                    "não (este computador: nome \"LOJA01.rede.local\", endereço \"10.9.8.7\")"}));
+                    "não (este computador: nome \"LOJA01.rede.local\", endereço \"10.9.8.7\")"}),
+    [](const ::testing::TestParamInfo<VerdictCase>& info) {
+      std::string name = info.param.servidor;
+      for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
 
 }  // namespace
 }  // namespace zendrel::testing
