@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "erp/site_settings.h"
+#include "service/database_credentials.h"
 #include "service/service_module.h"
 #include "support/log_file.h"
 #include "sync/settings_columns.h"
@@ -34,12 +35,12 @@ void TSrvZendrel::Timer1Timer() {
   try {
     if (Computador_e_Servidor(folder_, SystemHostIdentity())) {
       erp.Connquimero.Disconnect();
-      CarregarParametrosConexao("SYSDBA", "trivel");
+      CarregarParametrosConexao(kUsuarioBanco, kSenhaPrincipal);
       try {
         erp.Connquimero.Connect();
       } catch (const std::exception&) {
         erp.Connquimero.Disconnect();
-        CarregarParametrosConexao("SYSDBA", "gravulent");
+        CarregarParametrosConexao(kUsuarioBanco, kSenhaReserva);
         try {
           erp.Connquimero.Connect();
         } catch (const std::exception&) {

@@ -21,6 +21,7 @@
 #include "erp/settings_row.h"
 #include "erp/site_settings.h"
 #include "erp/transaction.h"
+#include "service/database_credentials.h"
 #include "service/log_tail.h"
 #include "support/company_cnpj.h"
 #include "support/date_time.h"
@@ -35,12 +36,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // The same account and passwords as the poll cycle, tried in its order.
-constexpr const char* kUsuario = "SYSDBA";
+constexpr const char* kUsuario = kUsuarioBanco;
 struct Password {
   const char* text;
   const char* name;
 };
-constexpr Password kPasswords[] = {{"trivel", "senha principal"}, {"gravulent", "senha reserva"}};
+constexpr Password kPasswords[] = {{kSenhaPrincipal, "senha principal"}, {kSenhaReserva, "senha reserva"}};
 
 constexpr std::size_t kLogEntries = 10;
 constexpr std::size_t kLabelWidth = 27;
