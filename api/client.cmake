@@ -1,8 +1,11 @@
 # The HTTP calls of the loyalty API: transport seam, request layer, the five calls,
 # and the fake platform the tests (and the lead's poll-cycle tests) run against.
-find_package(CURL REQUIRED)
+if(ZENDREL_HOST STREQUAL "posix")
+  find_package(CURL REQUIRED)
+endif()
 
 set(ZENDREL_HTTP_TRANSPORT_posix ${CMAKE_CURRENT_SOURCE_DIR}/http_transport_curl.cpp)
+set(ZENDREL_HTTP_TRANSPORT_windows ${CMAKE_CURRENT_SOURCE_DIR}/http_transport_winhttp.cpp)
 
 add_library(api
   ${CMAKE_CURRENT_SOURCE_DIR}/http_transport.cpp
@@ -19,6 +22,8 @@ add_library(api
 target_link_libraries(api PUBLIC api_core support)
 if(ZENDREL_HOST STREQUAL "posix")
   target_link_libraries(api PRIVATE CURL::libcurl)
+else()
+  target_link_libraries(api PRIVATE winhttp)
 endif()
 
 if(ZENDREL_BUILD_TESTS)
@@ -31,6 +36,9 @@ if(ZENDREL_BUILD_TESTS)
     ${CMAKE_CURRENT_SOURCE_DIR}/testing/child_process_${ZENDREL_HOST}.cpp
   )
   target_link_libraries(api_testing PUBLIC api)
+  if(WIN32)
+    target_link_libraries(api_testing PRIVATE ws2_32)
+  endif()
   target_compile_definitions(api_testing PRIVATE
     ZENDREL_PYTHON="${ZENDREL_PYTHON3}"
     ZENDREL_FAKE_PLATFORM_SCRIPT="${PROJECT_SOURCE_DIR}/tools/fake_platform/fake_platform.py")

@@ -1,19 +1,24 @@
-// Entry point of Zendrel.
+// Entry point of Zendrel, the same on every host: the shipped defaults, or in a test
+// build the short schedules a test asks for.
 #include <string>
 #include <vector>
 
 #include "service/program.h"
+#include "service/program_entry.h"
 
 #ifdef ZENDREL_TEST_OVERRIDES
 #include "service/test_overrides.h"
 #endif
 
-int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  zendrel::ModuleSettings module_settings;
-  zendrel::ServiceHostOptions host_options;
+namespace zendrel {
+
+int ProgramEntry(const std::vector<std::string>& args) {
+  ModuleSettings module_settings;
+  ServiceHostOptions host_options;
 #ifdef ZENDREL_TEST_OVERRIDES
-  zendrel::ApplyTestOverrides(module_settings, host_options);
+  ApplyTestOverrides(module_settings, host_options);
 #endif
-  return zendrel::RunProgram(args, module_settings, host_options);
+  return RunProgram(args, module_settings, host_options);
 }
+
+}  // namespace zendrel

@@ -46,4 +46,8 @@ class LogFileHandle {
 // UTF-8 on Linux (malformed bytes replaced), the ANSI code page on Windows.
 std::string EncodeForUnmarkedLog(std::string_view utf8);
 
+// The UTF-8 text of bytes read from a log file without a byte-order mark: the
+// reverse of EncodeForUnmarkedLog, for programs and tests that read the log back.
+std::string DecodeUnmarkedLog(std::string_view bytes);
+
 }  // namespace zendrel

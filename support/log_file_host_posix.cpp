@@ -135,4 +135,8 @@ std::string EncodeForUnmarkedLog(std::string_view utf8) {
   return SanitizeUtf8(utf8);
 }
 
+std::string DecodeUnmarkedLog(std::string_view bytes) {
+  return std::string(bytes);
+}
+
 }  // namespace zendrel

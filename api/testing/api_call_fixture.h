@@ -21,6 +21,7 @@
 #include "support/clock.h"
 #include "support/company_cnpj.h"
 #include "support/log_file.h"
+#include "support/log_file_host.h"
 
 namespace zendrel {
 
@@ -95,7 +96,11 @@ class ApiCallTest : public ::testing::Test {
     std::stringstream content_stream;
     content_stream << file.rdbuf();
     std::string content = content_stream.str();
-    if (content.starts_with("\xEF\xBB\xBF")) content.erase(0, 3);
+    if (content.starts_with("\xEF\xBB\xBF")) {
+      content.erase(0, 3);
+    } else {
+      content = DecodeUnmarkedLog(content);  // the ANSI code page on Windows
+    }
     const std::string marker = "\r\n" + FormatLogTimestamp(kNow) + " - ";
     std::vector<std::string> messages;
     size_t at = content.find(marker);

@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# The Windows build, proven under Wine on Debian 12:
+#  1. installs the MinGW-w64 cross compiler and Wine (when missing);
+#  2. cross-builds Zendrel.exe (the shipped, statically linked program), its test
+#     build ZendrelTest.exe and the Windows test programs in build-windows/;
+#  3. runs under Wine every test that needs neither the Firebird server nor Linux
+#     tools: support, JSON text, status translation, JSON records, request framing,
+#     ERP unit tests, command line, the Win32 message loop, and the WinHTTP transport
+#     with the API calls against the fake platform on loopback;
+#  4. in a fresh Wine prefix: installs the service from a folder with a blank in its
+#     name, checks its registration, starts it, waits for a poll cycle to log the
+#     database connection failure (Wine has no Firebird client), stops it, removes
+#     it, and starts the program by hand (one event-log entry, no cycle);
+#  5. reports the shipped executable's size and checks that it imports only system DLLs.
+# Exits non-zero on any failure. ZENDREL_WINDOWS_BUILD_DIR overrides the build folder.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${ZENDREL_WINDOWS_BUILD_DIR:-$ROOT/build-windows}
+PYTHON=/usr/bin/python3
+WORK=$(mktemp -d /tmp/zendrel-wine.XXXXXX)
+LAUNCHER_PID=
+FAILURES=()
+
+step() { printf '\n==== %s\n' "$*"; }
+fail() { printf 'FAILED: %s\n' "$*" >&2; FAILURES+=("$*"); }
+
+stop_prefix() {
+  local prefix=$1
+  [[ -d $prefix ]] || return 0
+  WINEPREFIX=$prefix timeout 30 wine net stop SrvZendrel >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+}
+
+cleanup() {
+  [[ -n $LAUNCHER_PID ]] && kill "$LAUNCHER_PID" 2>/dev/null || true
+  stop_prefix "$WORK/tests-prefix"
+  stop_prefix "$WORK/service-prefix"
+  if [[ ${ZENDREL_KEEP_WINE_WORK:-0} == 1 ]]; then
+    echo "Wine work folder kept: $WORK"
+  else
+    rm -rf "$WORK"
+  fi
+}
+trap cleanup EXIT
+
+# ---------------------------------------------------------------------------
+step "Cross compiler and Wine"
+packages=(g++-mingw-w64-x86-64 wine64 wine cmake ninja-build rapidjson-dev libfmt-dev firebird-dev googletest
+          python3 openssl)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  SUDO=; [[ $(id -u) == 0 ]] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+x86_64-w64-mingw32-g++-posix --version | head -1
+wine --version
+
+# ---------------------------------------------------------------------------
+step "Cross build in $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$BUILD" --target zendrel_windows -j2
+
+# Mono and Gecko are never needed, and would ask to be downloaded.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEDEBUG=-all
+
+boot_prefix() {
+  local prefix=$1
+  WINEPREFIX=$prefix wine wineboot -i >"$prefix.boot.log" 2>&1
+  WINEPREFIX=$prefix wineserver -w
+}
+
+# ---------------------------------------------------------------------------
+step "Windows tests under Wine"
+export WINEPREFIX=$WORK/tests-prefix
+boot_prefix "$WINEPREFIX"
+
+# Windows programs cannot start the (Linux) fake platform themselves: the launcher
+# starts it for them (api/testing/child_process_windows.cpp).
+"$PYTHON" "$ROOT/tools/wine/child_launcher.py" --port-file "$WORK/launcher.port" >/dev/null &
+LAUNCHER_PID=$!
+for _ in $(seq 100); do [[ -s $WORK/launcher.port ]] && break; sleep 0.1; done
+export ZENDREL_CHILD_LAUNCHER_PORT=$(<"$WORK/launcher.port")
+
+# On a case-insensitive file system the settings file is found under the name asked
+# for, so the case of the name found on disk is a Linux-only expectation.
+declare -A FILTERS=(
+  [erp/erp_unit_windows_test]="-IniFile.CutsLongValuesAndFindsTheFileWithoutRegardToCase"
+)
+WINDOWS_TESTS=(support/support_test api/reply_json_text_test api/status_translation_test api/json_records_test
+               api/api_request_address_test api/api_exchange_test api/api_postings_test api/api_list_calls_test
+               erp/erp_unit_windows_test service/command_line_test service/main_loop_windows_test)
+for test in "${WINDOWS_TESTS[@]}"; do
+  output=$WORK/$(basename "$test").out
+  filter=${FILTERS[$test]:-*}
+  if timeout 900 wine "$BUILD/$test.exe" --gtest_filter="$filter" >"$output" 2>&1; then
+    printf '%-32s %s\n' "$(basename "$test")" "$(grep -E '^\[  PASSED  \]' "$output")"
+  else
+    grep -E '^\[  FAILED  \]|Failure' "$output" | head -40 >&2 || true
+    fail "$test"
+  fi
+done
+# What the WinHTTP transport shows against the fake platform, by name.
+grep -h -E '^\[       OK \] (PostingsTest\.(PointsBodyIsExactlyTheExampleBody|TopSalesBodyIsExactlyTheExampleBody)|ExchangeTest\.(PostAnswered301302Or303GoesOnAsGetWithoutBody|ServerThatNeverAnswersEndsAfterTheIdleTimeOut|HttpsWithAWrongNameSelfSignedCertificateCompletes)|PostingsTest\.PointsReplyBranchesAndLogEntries)' \
+  "$WORK"/api_*.out || fail "the WinHTTP cases did not all run"
+kill "$LAUNCHER_PID" 2>/dev/null || true
+LAUNCHER_PID=
+WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
+
+# ---------------------------------------------------------------------------
+step "The service under Wine's Service Control Manager"
+export WINEPREFIX=$WORK/service-prefix
+export WINEDEBUG=-all,err+eventlog
+boot_prefix "$WINEPREFIX"
+# Services get the system environment from the registry, read once when the session's
+# service manager starts its first service: the test build's short first interval
+# goes there, then the session starts afresh, its output (event-log errors of the
+# services among it) sent to a file.
+SYSTEM_ENVIRONMENT='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+wine reg add "$SYSTEM_ENVIRONMENT" /v ZENDREL_TEST_FIRST_INTERVAL_MS /t REG_SZ /d 3000 /f >/dev/null
+wine reg add "$SYSTEM_ENVIRONMENT" /v ZENDREL_TEST_INTERVAL_MS /t REG_SZ /d 3000 /f >/dev/null
+wineserver -k
+wineserver -w
+SESSION_LOG=$WORK/session.log
+wine wineboot >"$SESSION_LOG" 2>&1
+wineserver -w
+# Keeps the session (and the service) alive between the commands below.
+wineserver -p
+
+FOLDER_DOS='C:\Zendrel Teste'
+FOLDER=$WINEPREFIX/drive_c/Zendrel\ Teste
+mkdir -p "$FOLDER"
+cp "$BUILD/service/Zendrel.exe" "$BUILD/service/ZendrelTest.exe" "$FOLDER/"
+KEY='HKLM\System\CurrentControlSet\Services\SrvZendrel'
+
+registry_value() {  # prints the data of value $1 of the service's key
+  # reg writes in the console's OEM code page.
+  wine reg query "$KEY" /v "$1" 2>/dev/null | iconv -f CP850 -t UTF-8 | tr -d '\r' | awk -v name="$1" '$1 == name { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
+}
+
+service_state() {
+  wine sc query SrvZendrel 2>/dev/null | tr -d '\r' | awk '/STATE/ { print $4 }'
+}
+
+wait_for_state() {  # $1 = state, $2 = seconds
+  local state
+  for _ in $(seq $(($2 * 2))); do
+    state=$(service_state)
+    [[ $state == "$1" ]] && return 0
+    sleep 0.5
+  done
+  echo "service state: ${state:-none}, expected $1" >&2
+  return 1
+}
+
+check_registration() {  # $1 = executable's file name
+  local path display start
+  display=$(registry_value DisplayName)
+  start=$(registry_value Start)
+  path=$(registry_value ImagePath)
+  echo "DisplayName = $display"
+  echo "Start       = $start"
+  echo "ImagePath   = $path"
+  [[ $display == "Zendrel - Serviço para envio do porntos" ]] || fail "display name: $display"
+  [[ $start == 0x2 ]] || fail "start type: $start"
+  [[ $path == "\"$FOLDER_DOS\\$1\"" ]] || fail "image path not quoted: $path"
+}
+
+echo "-- Zendrel.exe -install -silent (the shipped program)"
+timeout 60 wine "$FOLDER/Zendrel.exe" -install -silent || fail "Zendrel.exe -install -silent"
+check_registration Zendrel.exe
+timeout 60 wine "$FOLDER/Zendrel.exe" -uninstall -silent || fail "Zendrel.exe -uninstall -silent"
+if wine reg query "$KEY" >/dev/null 2>&1; then fail "SrvZendrel still registered after -uninstall"; fi
+
+echo "-- ZendrelTest.exe (first tick after 3 s): install, start, tick, stop, uninstall"
+timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent || fail "ZendrelTest.exe -install -silent"
+check_registration ZendrelTest.exe
+timeout 60 wine sc start SrvZendrel >/dev/null || fail "sc start SrvZendrel"
+if wait_for_state RUNNING 30; then echo "state: RUNNING"; else fail "service not RUNNING"; fi
+
+# Zendrel.log is in the ANSI code page (Windows-1252): "conexão" has the byte E3.
+EXPECTED_LOG_LINE=$(printf 'Falha na conex\xe3o com o banco de dados!!!')
+for _ in $(seq 120); do
+  [[ -f $FOLDER/Zendrel.log ]] && grep -qaF "$EXPECTED_LOG_LINE" "$FOLDER/Zendrel.log" && break
+  sleep 0.5
+done
+if grep -qaF "$EXPECTED_LOG_LINE" "$FOLDER/Zendrel.log" 2>/dev/null; then
+  echo "Zendrel.log (Windows-1252, shown as UTF-8):"
+  iconv -f WINDOWS-1252 -t UTF-8 "$FOLDER/Zendrel.log" | sed 's/\r$//' | sed '/^$/d' | sed 's/^/  /'
+else
+  fail "no poll cycle logged the connection failure in Zendrel.log"
+fi
+
+timeout 60 wine net stop SrvZendrel >/dev/null 2>&1 || fail "net stop SrvZendrel"
+if wait_for_state STOPPED 30; then echo "state: STOPPED"; else fail "service not STOPPED"; fi
+timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent || fail "ZendrelTest.exe -uninstall -silent"
+if wine reg query "$KEY" >/dev/null 2>&1; then fail "SrvZendrel still registered after -uninstall"; else echo "SrvZendrel removed"; fi
+
+echo "-- Zendrel.exe started by hand"
+rm -f "$FOLDER/Zendrel.log"
+set +e
+timeout 120 wine "$FOLDER/Zendrel.exe" >"$WORK/by-hand.out" 2>"$WORK/by-hand.err"
+status=$?
+set -e
+entries=$(grep -c 'err:eventlog:ReportEventW' "$WORK/by-hand.err" || true)
+grep 'err:eventlog:ReportEventW' "$WORK/by-hand.err" | sed 's/^/  /' || true
+echo "exit status: $status"
+[[ $entries == 1 ]] || fail "started by hand: $entries event-log entries instead of 1"
+((status != 0 && status != 124)) || fail "started by hand: exit status $status"
+[[ ! -e $FOLDER/Zendrel.log ]] || fail "started by hand: a poll cycle ran (Zendrel.log exists)"
+
+wine sc query SrvZendrel >/dev/null 2>&1 && fail "SrvZendrel still known to the SCM"
+wineserver -k >/dev/null 2>&1 || true
+
+# ---------------------------------------------------------------------------
+step "The shipped executable"
+EXE=$BUILD/service/Zendrel.exe
+echo "Zendrel.exe: $(stat -c %s "$EXE") bytes"
+imports=$(x86_64-w64-mingw32-objdump -p "$EXE" | awk '/DLL Name:/ { print $3 }' | sort -u)
+echo "imports: $(echo $imports)"
+for dll in $imports; do
+  case ${dll,,} in
+    kernel32.dll|user32.dll|advapi32.dll|ws2_32.dll|winhttp.dll|msvcrt.dll|shell32.dll|ole32.dll|gdi32.dll|api-ms-win-*) ;;
+    *) fail "Zendrel.exe imports $dll, which is not a system DLL" ;;
+  esac
+done
+if ! strings -el "$EXE" | grep -q "Zendrel" || ! grep -qa 'requireAdministrator' "$EXE"; then
+  fail "Zendrel.exe lacks its manifest or version information"
+fi
+
+if ((${#FAILURES[@]})); then
+  printf '\n%d failure(s):\n' "${#FAILURES[@]}"
+  printf '  %s\n' "${FAILURES[@]}"
+  exit 1
+fi
+printf '\nWindows build and service checks passed.\n'

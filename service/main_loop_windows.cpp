@@ -1,0 +1,287 @@
+// The Windows main loop: the Win32 message loop of the main thread. Each poll timer
+// is a SetTimer timer (identifier 1) on a hidden message-only window of its own, so
+// its ticks arrive as WM_TIMER messages of that thread; the message pump is a
+// PeekMessageW loop; a quit request is WM_QUIT posted to the thread.
+#include <windows.h>
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+
+#include "service/main_loop.h"
+#include "support/windows_text.h"
+
+namespace zendrel {
+namespace {
+
+constexpr UINT_PTR kTimerId = 1;
+// Asks a timer's window to bring its Win32 timer in line with the timer's state; a
+// thread other than the window's own may not call SetTimer or KillTimer on it.
+constexpr UINT kApplyTimerState = WM_APP + 1;
+// A console stop request (Ctrl+C, Ctrl+Break, closing the console) for the loop.
+constexpr UINT kStopRequest = WM_APP + 2;
+constexpr wchar_t kWindowClass[] = L"ZendrelMessageWindow";
+
+class WindowsMainLoop;
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+void RegisterWindowClassOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = WindowProcedure;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = kWindowClass;
+    if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+      throw std::runtime_error("RegisterClassExW: " + SystemErrorText(GetLastError()));
+    }
+  });
+}
+
+// What a hidden window does with its messages; the window's user data points here.
+class WindowTarget {
+ public:
+  virtual ~WindowTarget() = default;
+  virtual void OnMessage(UINT message, WPARAM wparam) = 0;
+};
+
+// A hidden message-only window owned by the creating thread, removed with the object.
+class MessageWindow {
+ public:
+  explicit MessageWindow(WindowTarget& target) {
+    RegisterWindowClassOnce();
+    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
+                              nullptr);
+    if (window_ == nullptr) throw std::runtime_error("CreateWindowExW: " + SystemErrorText(GetLastError()));
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&target));
+  }
+  ~MessageWindow() {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+  }
+  MessageWindow(const MessageWindow&) = delete;
+  MessageWindow& operator=(const MessageWindow&) = delete;
+
+  HWND handle() const { return window_; }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_TIMER || message == kApplyTimerState || message == kStopRequest) {
+    if (auto* target = reinterpret_cast<WindowTarget*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+      target->OnMessage(message, wparam);
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+class WindowsMainLoop final : public MainLoop, private WindowTarget {
+ public:
+  WindowsMainLoop() : thread_id_(GetCurrentThreadId()), stop_window_(*this) {}
+
+  ~WindowsMainLoop() override {
+    // A quit request that Run did not need to take (it saw the flag first) must not
+    // end a later loop of the same thread.
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    if (stop_requests_hooked_) {
+      SetConsoleCtrlHandler(OnConsoleStop, FALSE);
+      std::lock_guard lock(stop_target_mutex_);
+      stop_target_ = nullptr;
+    }
+  }
+
+  void Run() override {
+    MSG message{};
+    while (!quit_.load()) {
+      const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+      if (got == 0 || got == -1) break;  // WM_QUIT, or no queue to read
+      DispatchMessageW(&message);
+    }
+  }
+
+  void ProcessPending() override {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      // A quit request taken here ends Run once the handler in progress returns.
+      if (message.message == WM_QUIT) {
+        quit_.store(true);
+        continue;
+      }
+      DispatchMessageW(&message);
+    }
+  }
+
+  void Quit() override {
+    quit_.store(true);
+    // Wakes a GetMessageW that waits on an empty queue.
+    PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+  }
+
+  bool QuitRequested() const override { return quit_.load(); }
+
+  std::unique_ptr<PollTimer> CreateTimer(std::function<void()> on_tick) override;
+
+  void SetExceptionHandler(std::function<void(const std::exception&)> handler) override {
+    exception_handler_ = std::move(handler);
+  }
+
+  // Ctrl+C, Ctrl+Break and closing the console, for the program run by hand in a
+  // console; under the Service Control Manager a stop comes through the service host.
+  void QuitOnStopRequest(std::function<void()> on_stop) override {
+    on_stop_ = std::move(on_stop);
+    if (stop_requests_hooked_) return;
+    {
+      std::lock_guard lock(stop_target_mutex_);
+      stop_target_ = stop_window_.handle();
+    }
+    SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+    stop_requests_hooked_ = true;
+  }
+
+  // Runs one handler; an exception escaping it goes to the exception handler and
+  // never leaves the window procedure.
+  void RunHandler(const std::function<void()>& handler) {
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      if (exception_handler_) {
+        try {
+          exception_handler_(e);
+        } catch (...) {
+          // The handler reports its own failures to the host; nothing is left to do.
+        }
+      }
+    } catch (...) {
+      // Nothing but std::exception is thrown by the program; never unwind into Win32.
+    }
+  }
+
+ private:
+  void OnMessage(UINT message, WPARAM) override {
+    if (message != kStopRequest) return;
+    if (on_stop_) RunHandler(on_stop_);
+    Quit();
+  }
+
+  // Runs on a thread of its own that the system starts for the console event.
+  static BOOL WINAPI OnConsoleStop(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    std::lock_guard lock(stop_target_mutex_);
+    if (stop_target_ == nullptr) return FALSE;
+    PostMessageW(stop_target_, kStopRequest, 0, 0);
+    return TRUE;
+  }
+
+  static inline std::mutex stop_target_mutex_;
+  static inline HWND stop_target_ = nullptr;
+
+  const DWORD thread_id_;
+  std::atomic<bool> quit_{false};
+  std::function<void(const std::exception&)> exception_handler_;
+  std::function<void()> on_stop_;
+  bool stop_requests_hooked_ = false;
+  MessageWindow stop_window_;
+};
+
+class WindowsPollTimer final : public PollTimer, private WindowTarget {
+ public:
+  WindowsPollTimer(WindowsMainLoop& loop, std::function<void()> on_tick)
+      : loop_(loop), on_tick_(std::move(on_tick)), owner_thread_(GetCurrentThreadId()), window_(*this) {}
+
+  ~WindowsPollTimer() override { KillTimer(window_.handle(), kTimerId); }
+
+  void SetEnabled(bool enabled) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (enabled_ == enabled) return;
+      enabled_ = enabled;
+      ++generation_;
+    }
+    Apply();
+  }
+
+  bool Enabled() const override {
+    std::lock_guard lock(mutex_);
+    return enabled_;
+  }
+
+  void SetInterval(std::chrono::milliseconds interval) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (interval_ == interval) return;
+      interval_ = interval;
+      if (!enabled_) return;
+      ++generation_;
+    }
+    Apply();
+  }
+
+  std::chrono::milliseconds Interval() const override {
+    std::lock_guard lock(mutex_);
+    return interval_;
+  }
+
+ private:
+  // Brings the Win32 timer in line with the state: on the window's own thread at
+  // once, from any other thread through the window's queue.
+  void Apply() {
+    if (GetCurrentThreadId() != owner_thread_) {
+      PostMessageW(window_.handle(), kApplyTimerState, 0, 0);
+      return;
+    }
+    std::lock_guard lock(mutex_);
+    KillTimer(window_.handle(), kTimerId);
+    armed_generation_ = generation_;
+    if (enabled_) {
+      const auto count = interval_.count();
+      const UINT elapse = count < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM
+                          : count > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM
+                                                       : static_cast<UINT>(count);
+      // Re-setting timer 1 of the window restarts its countdown.
+      SetTimer(window_.handle(), kTimerId, elapse, nullptr);
+    }
+  }
+
+  void OnMessage(UINT message, WPARAM wparam) override {
+    if (message == kApplyTimerState) {
+      Apply();
+      return;
+    }
+    if (message != WM_TIMER || wparam != kTimerId) return;
+    {
+      // A WM_TIMER already queued when the timer was switched off or re-armed from
+      // another thread is stale: KillTimer does not take back what was posted.
+      std::lock_guard lock(mutex_);
+      if (!enabled_ || generation_ != armed_generation_) return;
+    }
+    loop_.RunHandler(on_tick_);
+  }
+
+  WindowsMainLoop& loop_;
+  std::function<void()> on_tick_;
+  const DWORD owner_thread_;
+  mutable std::mutex mutex_;
+  bool enabled_ = false;
+  std::chrono::milliseconds interval_{0};
+  std::uint64_t generation_ = 0;
+  std::uint64_t armed_generation_ = 0;
+  MessageWindow window_;
+};
+
+std::unique_ptr<PollTimer> WindowsMainLoop::CreateTimer(std::function<void()> on_tick) {
+  return std::make_unique<WindowsPollTimer>(*this, std::move(on_tick));
+}
+
+}  // namespace
+
+std::unique_ptr<MainLoop> CreateMainLoop() { return std::make_unique<WindowsMainLoop>(); }
+
+}  // namespace zendrel

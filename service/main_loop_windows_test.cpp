@@ -1,0 +1,145 @@
+// The Win32 main loop: ticks are WM_TIMER messages of the loop's thread, the service's
+// worker thread switches Timer1 from outside it, and the dispatcher thread's quit
+// request waits for the tick in progress.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/main_loop.h"
+
+namespace zendrel {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+// Runs `action` on a thread of its own and waits for it, as the worker does.
+template <typename Action>
+void OnAnotherThread(Action action) {
+  std::thread other(action);
+  other.join();
+}
+
+TEST(WindowsMainLoop, ATimerSwitchedOnFromAnotherThreadTicksOnTheLoopsThread) {
+  auto loop = CreateMainLoop();
+  const DWORD loop_thread = GetCurrentThreadId();
+  std::vector<DWORD> tick_threads;
+  auto timer = loop->CreateTimer([&] {
+    tick_threads.push_back(GetCurrentThreadId());
+    if (tick_threads.size() == 2) loop->Quit();
+  });
+  timer->SetInterval(milliseconds(30));
+  const auto start = Clock::now();
+  OnAnotherThread([&] { timer->SetEnabled(true); });
+  EXPECT_TRUE(timer->Enabled());
+  loop->Run();
+  ASSERT_EQ(tick_threads.size(), 2u);
+  EXPECT_EQ(tick_threads[0], loop_thread);
+  EXPECT_EQ(tick_threads[1], loop_thread);
+  EXPECT_GE(Clock::now() - start, milliseconds(60));
+}
+
+TEST(WindowsMainLoop, ATimerSwitchedOffFromAnotherThreadNeverTicksAgain) {
+  auto loop = CreateMainLoop();
+  int ticks = 0;
+  auto timer = loop->CreateTimer([&] { ++ticks; });
+  timer->SetInterval(milliseconds(10));
+  timer->SetEnabled(true);
+  Sleep(50);  // WM_TIMER is due, not yet taken
+  OnAnotherThread([&] { timer->SetEnabled(false); });
+  EXPECT_FALSE(timer->Enabled());
+  const auto until = Clock::now() + milliseconds(80);
+  while (Clock::now() < until) {
+    loop->ProcessPending();
+    Sleep(5);
+  }
+  EXPECT_EQ(ticks, 0);
+}
+
+TEST(WindowsMainLoop, ChangingTheIntervalWhileOnRestartsTheCountdown) {
+  auto loop = CreateMainLoop();
+  Clock::time_point tick_time;
+  auto timer = loop->CreateTimer([&] {
+    tick_time = Clock::now();
+    loop->Quit();
+  });
+  timer->SetInterval(milliseconds(40));
+  timer->SetEnabled(true);
+  Sleep(30);
+  const auto changed = Clock::now();
+  timer->SetInterval(milliseconds(100));
+  loop->Run();
+  EXPECT_GE(tick_time - changed, milliseconds(100));
+}
+
+// The dispatcher thread asks the loop to quit while a cycle works and pumps messages:
+// the quit request is taken by the pump, and the loop ends once the tick returns.
+TEST(WindowsMainLoop, AQuitFromAnotherThreadDuringATickEndsTheLoopAfterTheTick) {
+  auto loop = CreateMainLoop();
+  bool tick_finished = false;
+  int ticks = 0;
+  std::unique_ptr<PollTimer> timer;
+  timer = loop->CreateTimer([&] {
+    ++ticks;
+    timer->SetEnabled(false);
+    OnAnotherThread([&] { loop->Quit(); });
+    for (int i = 0; i < 5; ++i) {
+      loop->ProcessPending();
+      Sleep(5);
+    }
+    EXPECT_TRUE(loop->QuitRequested());
+    tick_finished = true;
+    timer->SetEnabled(true);  // a cycle's cleanup switches the timer on again
+  });
+  timer->SetInterval(milliseconds(5));
+  timer->SetEnabled(true);
+  loop->Run();
+  EXPECT_TRUE(tick_finished);
+  EXPECT_EQ(ticks, 1);
+}
+
+TEST(WindowsMainLoop, AnExceptionEscapingATickNeverLeavesTheWindowProcedure) {
+  auto loop = CreateMainLoop();
+  std::vector<std::string> handled;
+  loop->SetExceptionHandler([&](const std::exception& e) {
+    handled.emplace_back(e.what());
+    if (handled.size() == 2) throw std::runtime_error("the log cannot be written");
+  });
+  int ticks = 0;
+  auto timer = loop->CreateTimer([&] {
+    if (++ticks <= 2) throw std::runtime_error("tick " + std::to_string(ticks));
+    loop->Quit();
+  });
+  timer->SetInterval(milliseconds(5));
+  timer->SetEnabled(true);
+  loop->Run();
+  EXPECT_EQ(ticks, 3);
+  EXPECT_EQ(handled, (std::vector<std::string>{"tick 1", "tick 2"}));
+}
+
+TEST(WindowsMainLoop, TwoTimersTickIndependently) {
+  auto loop = CreateMainLoop();
+  int fast = 0;
+  int slow = 0;
+  auto fast_timer = loop->CreateTimer([&] { ++fast; });
+  auto slow_timer = loop->CreateTimer([&] {
+    ++slow;
+    loop->Quit();
+  });
+  fast_timer->SetInterval(milliseconds(10));
+  slow_timer->SetInterval(milliseconds(120));
+  fast_timer->SetEnabled(true);
+  slow_timer->SetEnabled(true);
+  loop->Run();
+  EXPECT_EQ(slow, 1);
+  EXPECT_GE(fast, 3);
+}
+
+}  // namespace
+}  // namespace zendrel

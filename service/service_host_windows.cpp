@@ -1,0 +1,301 @@
+// The service host on Windows: a real service under the Service Control Manager.
+// Install and uninstall talk to the SCM and show their result in a message box. Run
+// mode has four threads: the main thread runs the message loop that delivers every
+// poll timer tick; a dispatcher thread blocks in StartServiceCtrlDispatcherW and
+// posts the quit request to the main thread when it returns; the SCM's service-main
+// thread registers the control handler and waits for the worker; the worker switches
+// Timer1 on, answers control requests (thread message 1025) and reports the states.
+#include <windows.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "service/event_log.h"
+#include "service/service_host.h"
+#include "service/service_module.h"
+#include "support/executable_folder.h"
+#include "support/windows_text.h"
+
+namespace zendrel {
+namespace {
+
+// The thread message that carries a control code to the worker.
+constexpr UINT kServiceControlMessage = 1025;
+constexpr DWORD kWaitHintMs = 5000;
+
+// A failure of a Win32 call, raised with the system's text for its error code.
+class SystemError : public std::runtime_error {
+ public:
+  explicit SystemError(DWORD code)
+      : std::runtime_error(fmt::format("System Error.  Code: {}.\r\n{}{}", code, SystemErrorText(code), "")) {}
+};
+
+struct ServiceHandleCloser {
+  void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
+};
+using ServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleCloser>;
+
+// The title of the install and uninstall message boxes: the program's name.
+std::wstring MessageTitle() {
+  try {
+    return ExecutablePath().stem().wstring();
+  } catch (const std::exception&) {
+    return L"Zendrel";
+  }
+}
+
+void ShowMessage(const std::string& text, UINT icon) {
+  MessageBoxW(nullptr, Widen(text).c_str(), MessageTitle().c_str(), MB_OK | icon);
+}
+
+// The event log source for the process's own failures: the executable's file name.
+std::string ExecutableEventSource() {
+  try {
+    return ExecutablePath().filename().string();
+  } catch (const std::exception&) {
+    return kServiceName;
+  }
+}
+
+// The binary path registered with the SCM: the executable, quoted when it has a
+// blank, so the SCM does not take the part before the blank for the program.
+std::wstring ServiceBinaryPath() {
+  const std::wstring path = ExecutablePath().wstring();
+  if (path.find(L' ') != std::wstring::npos) return L"\"" + path + L"\"";
+  return path;
+}
+
+ServiceHandle OpenServiceManager() {
+  ServiceHandle manager(OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
+  if (!manager) throw SystemError(GetLastError());
+  return manager;
+}
+
+const char* ControlName(DWORD code) {
+  switch (code) {
+    case SERVICE_CONTROL_STOP: return "stop";
+    case SERVICE_CONTROL_PAUSE: return "pause";
+    case SERVICE_CONTROL_CONTINUE: return "continue";
+    case SERVICE_CONTROL_INTERROGATE: return "interrogate";
+    case SERVICE_CONTROL_SHUTDOWN: return "shutdown";
+    default: return nullptr;
+  }
+}
+
+class ScmServiceHost;
+// The SCM calls the service main routine and the control handler with no context of
+// ours: they reach the host that runs the service through this.
+std::atomic<ScmServiceHost*> running_host{nullptr};
+
+class ScmServiceHost final : public ServiceHost {
+ public:
+  int Install(bool silent) override {
+    ServiceHandle manager;
+    try {
+      manager = OpenServiceManager();
+    } catch (const std::exception& e) {
+      ShowMessage(e.what(), MB_ICONERROR);
+      return 1;
+    }
+    try {
+      const std::wstring display_name = Widen(kServiceDisplayName);
+      const std::wstring binary_path = ServiceBinaryPath();
+      ServiceHandle service(CreateServiceW(manager.get(), Widen(kServiceName).c_str(), display_name.c_str(),
+                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                           SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr, nullptr,
+                                           nullptr, L""));
+      if (!service) throw SystemError(GetLastError());
+    } catch (const std::exception& e) {
+      ShowMessage(fmt::format("Service \"{}\" failed to install with error: \"{}\"", kServiceDisplayName, e.what()),
+                  MB_ICONERROR);
+      return 1;
+    }
+    if (!silent) ShowMessage("Service installed successfully", MB_ICONINFORMATION);
+    return 0;
+  }
+
+  int Uninstall(bool silent) override {
+    ServiceHandle manager;
+    try {
+      manager = OpenServiceManager();
+    } catch (const std::exception& e) {
+      ShowMessage(e.what(), MB_ICONERROR);
+      return 1;
+    }
+    try {
+      ServiceHandle service(OpenServiceW(manager.get(), Widen(kServiceName).c_str(), SERVICE_ALL_ACCESS));
+      if (!service) throw SystemError(GetLastError());
+      // A running service is left running; the SCM removes it once it stops.
+      if (!DeleteService(service.get())) throw SystemError(GetLastError());
+    } catch (const std::exception& e) {
+      ShowMessage(fmt::format("Service \"{}\" failed to uninstall with error: \"{}\"", kServiceDisplayName, e.what()),
+                  MB_ICONERROR);
+      return 1;
+    }
+    if (!silent) ShowMessage("Service uninstalled successfully", MB_ICONINFORMATION);
+    return 0;
+  }
+
+  int Run(TSrvZendrel& module, MainLoop& loop) override {
+    module_ = &module;
+    running_host.store(this);
+
+    static wchar_t service_name[] = L"SrvZendrel";
+    SERVICE_TABLE_ENTRYW table[] = {{service_name, ServiceMain}, {nullptr, nullptr}};
+
+    std::thread dispatcher([this, &loop, &table] {
+      if (!StartServiceCtrlDispatcherW(table)) dispatcher_error_ = GetLastError();
+      loop.Quit();
+    });
+    // Every poll cycle runs here, on the main thread; a cycle in progress when the
+    // service stops is finished before the quit request is taken.
+    loop.Run();
+    if (dispatcher_error_.load() != 0) ReportHostEvent(ExecutableEventSource(), SystemErrorText(dispatcher_error_.load()));
+    dispatcher.join();
+
+    running_host.store(nullptr);
+    module_ = nullptr;
+    return dispatcher_error_.load() == 0 ? 0 : 1;
+  }
+
+ private:
+  // The SCM's service-main routine, on a thread the dispatcher starts.
+  static void WINAPI ServiceMain(DWORD, LPWSTR*) {
+    if (ScmServiceHost* host = running_host.load()) host->RunServiceMain();
+  }
+
+  // The control handler: hands the code to the worker and wakes it.
+  static void WINAPI ServiceController(DWORD code) {
+    if (ScmServiceHost* host = running_host.load()) host->PostControl(code);
+  }
+
+  void RunServiceMain() {
+    status_handle_ = RegisterServiceCtrlHandlerW(L"SrvZendrel", ServiceController);
+    if (status_handle_ == nullptr) {
+      ReportHostEvent(kServiceName, SystemErrorText(GetLastError()));
+      return;
+    }
+    ReportStatus(SERVICE_START_PENDING);
+    try {
+      std::thread worker([this] { RunWorker(); });
+      worker.join();
+    } catch (const std::exception& e) {
+      ReportHostEvent(kServiceName, fmt::format("Service failed on {}: {}", "start", e.what()));
+    }
+    ReportStatus(SERVICE_STOPPED);
+  }
+
+  void PostControl(DWORD code) {
+    const DWORD worker = worker_thread_id_.load();
+    if (worker != 0) PostThreadMessageW(worker, kServiceControlMessage, code, 0);
+  }
+
+  void RunWorker() {
+    // The first PeekMessageW gives this thread its message queue, before the control
+    // handler may post to it.
+    MSG message{};
+    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    worker_thread_id_.store(GetCurrentThreadId());
+    try {
+      ReportStatus(SERVICE_START_PENDING);
+      ReportStatus(SERVICE_RUNNING);
+    } catch (const std::exception& e) {
+      ReportHostEvent(kServiceName, fmt::format("Service failed on {}: {}", "start", e.what()));
+      worker_thread_id_.store(0);
+      return;
+    }
+    try {
+      ServiceExecute();
+    } catch (const std::exception& e) {
+      ReportHostEvent(kServiceName, fmt::format("Service failed on {}: {}", "execute", e.what()));
+    }
+    // Whatever is still queued is handled without waiting for more.
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) Handle(message);
+    worker_thread_id_.store(0);
+  }
+
+  // The worker's body while the service runs: Timer1 is on from here until a stop.
+  void ServiceExecute() {
+    module_->Timer1->SetEnabled(true);
+    MSG message{};
+    while (!terminated_) {
+      const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+      if (got == 0 || got == -1) break;
+      Handle(message);
+    }
+    module_->Timer1->SetEnabled(false);
+  }
+
+  void Handle(const MSG& message) {
+    if (message.message != kServiceControlMessage) {
+      DispatchMessageW(&message);
+      return;
+    }
+    const DWORD code = static_cast<DWORD>(message.wParam);
+    const DWORD state_before = current_state_.load();
+    try {
+      switch (code) {
+        case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_SHUTDOWN:
+          ReportStatus(SERVICE_STOP_PENDING);
+          terminated_ = true;
+          break;
+        case SERVICE_CONTROL_PAUSE:
+          // Pausing holds only this thread: it does nothing but wait for the next
+          // control request, while the poll timer goes on ticking on the main thread.
+          ReportStatus(SERVICE_PAUSE_PENDING);
+          ReportStatus(SERVICE_PAUSED);
+          break;
+        case SERVICE_CONTROL_CONTINUE:
+          ReportStatus(SERVICE_CONTINUE_PENDING);
+          ReportStatus(SERVICE_RUNNING);
+          break;
+        case SERVICE_CONTROL_INTERROGATE:
+          ReportStatus(current_state_.load());
+          break;
+        default:
+          break;  // accepted and ignored
+      }
+    } catch (const std::exception& e) {
+      if (const char* name = ControlName(code)) {
+        ReportHostEvent(kServiceName, fmt::format("Service failed on {}: {}", name, e.what()));
+        if (code != SERVICE_CONTROL_SHUTDOWN) ReportStatus(state_before);
+      } else {
+        ReportHostEvent(kServiceName, fmt::format("Service failed in custom message({}): {}", code, e.what()));
+      }
+    }
+  }
+
+  // Reports `state` to the SCM; a refusal is written to the event log, not raised.
+  void ReportStatus(DWORD state) {
+    current_state_.store(state);
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted =
+        state == SERVICE_START_PENDING
+            ? 0
+            : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
+    status.dwWin32ExitCode = 0;
+    status.dwServiceSpecificExitCode = 0;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = kWaitHintMs;
+    if (!SetServiceStatus(status_handle_, &status)) ReportHostEvent(kServiceName, SystemErrorText(GetLastError()));
+  }
+
+  TSrvZendrel* module_ = nullptr;
+  SERVICE_STATUS_HANDLE status_handle_ = nullptr;
+  std::atomic<DWORD> worker_thread_id_{0};
+  std::atomic<DWORD> current_state_{SERVICE_STOPPED};
+  bool terminated_ = false;
+  std::atomic<DWORD> dispatcher_error_{0};
+};
+
+}  // namespace
+
+std::unique_ptr<ServiceHost> CreateServiceHost(ServiceHostOptions) { return std::make_unique<ScmServiceHost>(); }
+
+}  // namespace zendrel
