@@ -372,10 +372,21 @@ void Query::Unprepare() {
 void Query::FreeStatement(unsigned short option) noexcept {
   if (statement_ == 0) return;
   if (generation_ == connection_.generation() && connection_.Connected()) {
+    if (option == DSQL_drop && rows_pending_) {
+      // The count of the last run goes with the statement: take it now.
+      try {
+        RowsAffected();
+      } catch (const std::exception&) {
+        // Nobody asked for it; the statement goes anyway.
+      }
+    }
     ISC_STATUS_ARRAY status{};
     connection_.api().dsql_free_statement(status, &statement_, option);
   }
-  if (option == DSQL_drop) statement_ = 0;
+  if (option == DSQL_drop) {
+    statement_ = 0;
+    rows_pending_ = false;
+  }
 }
 
 void Query::BindInput() {
@@ -406,6 +417,7 @@ void Query::Open() {
 }
 
 void Query::DoOpen() {
+  rows_pending_ = false;
   cursor_open_ = false;
   has_row_ = false;
   row_.clear();
@@ -486,6 +498,7 @@ void Query::ExecSQL(long required_rows) {
 void Query::DoExec(long required_rows) {
   if (!connection_.Connected()) Fail("Conexão com o banco de dados não está aberta");
   rows_affected_ = 0;
+  rows_pending_ = false;
   transaction_.BeginUse();
   try {
     DoPrepare();
@@ -494,7 +507,8 @@ void Query::DoExec(long required_rows) {
     if (statement_type_ == isc_info_sql_stmt_select || statement_type_ == isc_info_sql_stmt_select_for_upd) {
       FreeStatement(DSQL_close);
     }
-    rows_affected_ = CountAffectedRows();
+    rows_pending_ = required_rows < 0 && !transaction_.auto_start_commit();
+    if (!rows_pending_) rows_affected_ = CountAffectedRows();
     if (required_rows >= 0 && rows_affected_ != required_rows) {
       Fail("O comando deveria alterar " + std::to_string(required_rows) + " linha(s), mas alterou " +
            std::to_string(rows_affected_));
@@ -506,12 +520,21 @@ void Query::DoExec(long required_rows) {
   transaction_.EndUse(true);
 }
 
-long Query::CountAffectedRows() {
+long Query::RowsAffected() const {
+  if (rows_pending_) {
+    rows_pending_ = false;
+    if (Prepared() && connection_.Connected()) rows_affected_ = CountAffectedRows();
+  }
+  return rows_affected_;
+}
+
+long Query::CountAffectedRows() const {
   const FirebirdApi& api = connection_.api();
   ISC_STATUS_ARRAY status{};
   const char items[] = {isc_info_sql_records};
   char answer[64] = {};
-  api.dsql_sql_info(status, &statement_, sizeof items, items, sizeof answer, answer);
+  isc_stmt_handle statement = statement_;
+  api.dsql_sql_info(status, &statement, sizeof items, items, sizeof answer, answer);
   CheckStatus(api, status);
   if (answer[0] != isc_info_sql_records) return 0;
   long count = 0;

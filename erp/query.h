@@ -59,7 +59,7 @@ class Query final : public AttachmentUser {
   // thrown (an explicit transaction is left to its caller).
   void ExecSQL(long required_rows);
   // The rows that the last ExecSQL inserted, updated or deleted.
-  long RowsAffected() const { return rows_affected_; }
+  long RowsAffected() const;
 
   void Prepare();
   void Unprepare();
@@ -91,7 +91,7 @@ class Query final : public AttachmentUser {
   void CloseCursorQuietly() noexcept;
   void FreeStatement(unsigned short option) noexcept;
   void BindInput();
-  long CountAffectedRows();
+  long CountAffectedRows() const;
   void SetParam(std::string_view param, FieldValue value);
 
   Connection& connection_;
@@ -115,7 +115,10 @@ class Query final : public AttachmentUser {
   bool in_use_ = false;  // holds one use of the transaction
   bool has_row_ = false;
   std::vector<FieldValue> row_;
-  long rows_affected_ = 0;
+  // In an explicit transaction the count is asked of the server only when wanted:
+  // it costs a round trip, and the product refresh runs one statement per product.
+  mutable long rows_affected_ = 0;
+  mutable bool rows_pending_ = false;
 };
 
 }  // namespace zendrel

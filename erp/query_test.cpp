@@ -265,6 +265,31 @@ TEST_F(QueryTest, CommandPreparedBeforeItsTransactionStarts) {
   EXPECT_EQ(db_.SelectText("SELECT DESCRICAO FROM BRINDEX_PROD_TOPVENDAS"), "CAFE");
 }
 
+// In an explicit transaction the count is fetched only when asked; it must still be
+// the count of the last run, also when asked after the statement was let go of.
+TEST_F(QueryTest, RowsAffectedOfAnExplicitTransactionIsTheLastRunsCount) {
+  db_.RunScript(
+      "INSERT INTO BRINDEX_PROD_TOPVENDAS (CODIGOPRODUTO, DESCRICAO) VALUES ('1', 'A');"
+      "INSERT INTO BRINDEX_PROD_TOPVENDAS (CODIGOPRODUTO, DESCRICAO) VALUES ('2', 'B');"
+      "INSERT INTO BRINDEX_PROD_TOPVENDAS (CODIGOPRODUTO, DESCRICAO) VALUES ('3', 'C');");
+  comandos_.StartTransaction();
+  command_.SetSQL("UPDATE BRINDEX_PROD_TOPVENDAS SET DESCRICAO = 'X' WHERE CODIGOPRODUTO <> '1'");
+  command_.ExecSQL();
+  EXPECT_EQ(command_.RowsAffected(), 2);
+  command_.SetSQL(S7);
+  command_.ExecSQL();
+  command_.Unprepare();  // the count goes with the statement unless taken first
+  EXPECT_EQ(command_.RowsAffected(), 3);
+  command_.SetSQL(S8);
+  command_.SetText("CODIGOPRODUTO", "9");
+  command_.SetText("DESCRICAO", "NOVO");
+  command_.ExecSQL();
+  command_.ExecSQL();  // the same product again: one row each run
+  EXPECT_EQ(command_.RowsAffected(), 1);
+  comandos_.Commit();
+  EXPECT_EQ(command_.RowsAffected(), 1);
+}
+
 TEST_F(QueryTest, CommandRolledBackLeavesNothing) {
   comandos_.StartTransaction();
   command_.SetSQL(S9);

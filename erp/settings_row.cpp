@@ -41,6 +41,7 @@ void SettingsRow::Open() {
   query.Close();
   row_ = std::move(row);
   primary_key_.reset();
+  updates_.clear();
   active_ = true;
 }
 
@@ -49,6 +50,8 @@ void SettingsRow::Close() {
   has_row_ = false;
   row_.clear();
   primary_key_.reset();
+  // Before the disconnect that follows a cycle: the prepared statements go with it.
+  updates_.clear();
 }
 
 std::size_t SettingsRow::ColumnIndex(std::string_view column) const {
@@ -150,8 +153,12 @@ void SettingsRow::Write(std::size_t index, FieldValue value) {
     }
   }
 
-  Query update(connection_, write_);
-  update.SetSQL(sql);
+  std::unique_ptr<Query>& prepared = updates_[sql];
+  if (!prepared) {
+    prepared = std::make_unique<Query>(connection_, write_);
+    prepared->SetSQL(sql);
+  }
+  Query& update = *prepared;
   update.SetValue("NOVO_VALOR", value);
   for (const auto& [param, read] : key_values) update.SetValue(param, read);
   last_write_sql_ = sql;

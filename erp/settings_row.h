@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +13,7 @@
 
 #include "erp/connection.h"
 #include "erp/field_value.h"
+#include "erp/query.h"
 #include "erp/transaction.h"
 #include "support/company_cnpj.h"
 #include "support/date_time.h"
@@ -59,6 +62,9 @@ class SettingsRow : public SettingsTextReader {
   std::vector<FieldValue> row_;
   std::optional<std::vector<std::string>> primary_key_;
   std::string last_write_sql_;
+  // The UPDATEs written so far in this cycle, by text, kept prepared: a campaign
+  // writes the same column once per movement, and a prepare costs round trips.
+  std::map<std::string, std::unique_ptr<Query>> updates_;
 };
 
 }  // namespace zendrel

@@ -150,6 +150,28 @@ TEST_P(SettingsRowTest, WriteRunsAgainAfterTheAttachmentIsKilled) {
   EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 41);
 }
 
+// The write's UPDATE stays prepared between writes; on a new attachment it is
+// prepared again instead of running a statement of the lost one.
+TEST_P(SettingsRowTest, KeptWriteIsPreparedAgainAfterTheAttachmentIsKilled) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO, BRINDEX_ULTIMOENVIOTOPVENDA) VALUES (1, 40, 7)");
+  connection_.SetReconnectPolicy({3, std::chrono::milliseconds(100)});
+  row_.Open();
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41);
+  row_.WriteInteger("BRINDEX_ULTIMOENVIOTOPVENDA", 8);
+  db_.KillOtherAttachments();
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 42);
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 43);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 43);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIOTOPVENDA", 1), 8);
+  // A row read again in the next cycle starts without kept statements.
+  row_.Close();
+  connection_.Disconnect();
+  connection_.Connect();
+  row_.Open();
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 44);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 44);
+}
+
 INSTANTIATE_TEST_SUITE_P(PrimaryKey, SettingsRowTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "WithKey" : "WithoutKey"; });
 
