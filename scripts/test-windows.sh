@@ -141,11 +141,11 @@ KEY='HKLM\System\CurrentControlSet\Services\SrvZendrel'
 
 registry_value() {  # prints the data of value $1 of the service's key
   # reg writes in the console's OEM code page.
-  wine reg query "$KEY" /v "$1" 2>/dev/null | iconv -f CP850 -t UTF-8 | tr -d '\r' | awk -v name="$1" '$1 == name { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
+  wine reg query "$KEY" /v "$1" 2>/dev/null | iconv -f CP850 -t UTF-8 | tr -d '\r' | awk -v name="$1" '$1 == name { $1 = ""; $2 = ""; sub(/^  */, ""); print }' || true
 }
 
 service_state() {
-  wine sc query SrvZendrel 2>/dev/null | tr -d '\r' | awk '/STATE/ { print $4 }'
+  wine sc query SrvZendrel 2>/dev/null | tr -d '\r' | awk '/STATE/ { print $4 }' || true
 }
 
 wait_for_state() {  # $1 = state, $2 = seconds
@@ -197,10 +197,44 @@ else
   fail "no poll cycle logged the connection failure in Zendrel.log"
 fi
 
+# Pausing holds only the worker thread: the poll timer goes on ticking.
+CONTROL=$BUILD/service/service_control.exe
+control() {  # $1 = action; prints the state reported afterwards
+  timeout 30 wine "$CONTROL" "$1" SrvZendrel 2>/dev/null | tr -d '\r'
+}
+log_entries() { grep -ac ' - ' "$FOLDER/Zendrel.log" 2>/dev/null || true; }
+reported=$(control query)
+echo "query:       $reported"
+[[ $reported == "RUNNING controls=7 wait_hint=5000" ]] || fail "status report while running: $reported"
+reported=$(control pause)
+echo "pause:       $reported"
+[[ $reported == PAUSED* ]] || fail "pause: $reported"
+paused_at=$(log_entries)
+for _ in $(seq 40); do (( $(log_entries) > paused_at )) && break; sleep 0.5; done
+if (( $(log_entries) > paused_at )); then
+  echo "a poll cycle ran while the service was paused ($(log_entries) entries)"
+else
+  fail "no poll cycle while paused"
+fi
+reported=$(control interrogate)
+echo "interrogate: $reported"
+[[ $reported == PAUSED* ]] || fail "interrogate while paused: $reported"
+reported=$(control continue)
+echo "continue:    $reported"
+[[ $reported == RUNNING* ]] || fail "continue: $reported"
+
+# A second install fails; SILENT silences only success, and the exit status tells.
+if timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent; then
+  fail "a second -install succeeded"
+else
+  echo "a second -install fails (exit status $?)"
+fi
+
 timeout 60 wine net stop SrvZendrel >/dev/null 2>&1 || fail "net stop SrvZendrel"
 if wait_for_state STOPPED 30; then echo "state: STOPPED"; else fail "service not STOPPED"; fi
 timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent || fail "ZendrelTest.exe -uninstall -silent"
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "SrvZendrel still registered after -uninstall"; else echo "SrvZendrel removed"; fi
+if timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent; then fail "-uninstall of a removed service succeeded"; fi
 
 echo "-- Zendrel.exe started by hand"
 rm -f "$FOLDER/Zendrel.log"
@@ -230,7 +264,7 @@ for dll in $imports; do
     *) fail "Zendrel.exe imports $dll, which is not a system DLL" ;;
   esac
 done
-if ! strings -el "$EXE" | grep -q "Zendrel" || ! grep -qa 'requireAdministrator' "$EXE"; then
+if ! x86_64-w64-mingw32-strings -el "$EXE" | grep -qx "Zendrel.exe" || ! grep -qa 'requireAdministrator' "$EXE"; then
   fail "Zendrel.exe lacks its manifest or version information"
 fi
 

@@ -54,7 +54,7 @@ void ShowMessage(const std::string& text, UINT icon) {
 // The event log source for the process's own failures: the executable's file name.
 std::string ExecutableEventSource() {
   try {
-    return ExecutablePath().filename().string();
+    return Narrow(ExecutablePath().filename().wstring());
   } catch (const std::exception&) {
     return kServiceName;
   }
@@ -153,12 +153,13 @@ class ScmServiceHost final : public ServiceHost {
     // Every poll cycle runs here, on the main thread; a cycle in progress when the
     // service stops is finished before the quit request is taken.
     loop.Run();
-    if (dispatcher_error_.load() != 0) ReportHostEvent(ExecutableEventSource(), SystemErrorText(dispatcher_error_.load()));
+    const DWORD dispatcher_error = dispatcher_error_.load();
+    if (dispatcher_error != 0) ReportHostEvent(ExecutableEventSource(), SystemErrorText(dispatcher_error));
     dispatcher.join();
 
     running_host.store(nullptr);
     module_ = nullptr;
-    return dispatcher_error_.load() == 0 ? 0 : 1;
+    return dispatcher_error == 0 ? 0 : 1;
   }
 
  private:

@@ -26,3 +26,12 @@ if(TARGET zendrel_test_program)
 endif()
 
 zendrel_test(main_loop_windows_test SOURCES main_loop_windows_test.cpp LIBS service_loop)
+
+if(ZENDREL_BUILD_TESTS)
+  # Pause, continue and interrogate for the tests under Wine, whose sc lacks them.
+  add_executable(zendrel_service_control testing/service_control_windows.cpp)
+  target_link_options(zendrel_service_control PRIVATE -municode)
+  target_link_libraries(zendrel_service_control PRIVATE advapi32)
+  set_target_properties(zendrel_service_control PROPERTIES OUTPUT_NAME service_control)
+  add_dependencies(zendrel_windows zendrel_service_control)
+endif()
