@@ -177,6 +177,14 @@ timeout 60 wine "$FOLDER/Zendrel.exe" -install -silent || fail "Zendrel.exe -ins
 check_registration Zendrel.exe
 timeout 60 wine "$FOLDER/Zendrel.exe" -uninstall -silent || fail "Zendrel.exe -uninstall -silent"
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "SrvZendrel still registered after -uninstall"; fi
+# Without a blank in the folder the path is registered as it is.
+mkdir -p "$WINEPREFIX/drive_c/Zendrel"
+cp "$BUILD/service/Zendrel.exe" "$WINEPREFIX/drive_c/Zendrel/"
+timeout 60 wine "$WINEPREFIX/drive_c/Zendrel/Zendrel.exe" -install -silent || fail "C:\Zendrel\Zendrel.exe -install -silent"
+path=$(registry_value ImagePath)
+echo "ImagePath   = $path"
+[[ $path == 'C:\Zendrel\Zendrel.exe' ]] || fail "image path without a blank: $path"
+timeout 60 wine "$WINEPREFIX/drive_c/Zendrel/Zendrel.exe" -uninstall -silent || fail "C:\Zendrel\Zendrel.exe -uninstall -silent"
 
 echo "-- ZendrelTest.exe (first tick after 3 s): install, start, tick, stop, uninstall"
 timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent || fail "ZendrelTest.exe -install -silent"
@@ -236,10 +244,12 @@ timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent || fail "ZendrelTes
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "SrvZendrel still registered after -uninstall"; else echo "SrvZendrel removed"; fi
 if timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent; then fail "-uninstall of a removed service succeeded"; fi
 
-echo "-- Zendrel.exe started by hand"
+# The test build, with a first interval far shorter than the ten seconds Wine takes to
+# refuse the dispatcher: a poll cycle would show in the log if the timer ran.
+echo "-- ZendrelTest.exe started by hand (first interval 1 s)"
 rm -f "$FOLDER/Zendrel.log"
 set +e
-timeout 120 wine "$FOLDER/Zendrel.exe" >"$WORK/by-hand.out" 2>"$WORK/by-hand.err"
+ZENDREL_TEST_FIRST_INTERVAL_MS=1000 timeout 120 wine "$FOLDER/ZendrelTest.exe" >"$WORK/by-hand.out" 2>"$WORK/by-hand.err"
 status=$?
 set -e
 entries=$(grep -c 'err:eventlog:ReportEventW' "$WORK/by-hand.err" || true)
