@@ -48,6 +48,7 @@ BareAttachment::BareAttachment(const std::string& target)
 
 BareAttachment::~BareAttachment() {
   ISC_STATUS_ARRAY status{};
+  if (index_update_ != 0) api_->dsql_free_statement(status, &index_update_, DSQL_drop);
   if (database_ != 0) api_->detach_database(status, &database_);
 }
 
@@ -60,6 +61,34 @@ void BareAttachment::ExecuteCommitted(const std::string& sql) {
   api_->start_multiple(status, &transaction, 1, &teb);
   Check(status);
   api_->dsql_execute_immediate(status, &database_, &transaction, 0, sql.c_str(), SQL_DIALECT_V6, nullptr);
+  Check(status);
+  api_->commit_transaction(status, &transaction);
+  Check(status);
+}
+
+void BareAttachment::WriteIndex(int value) {
+  ISC_STATUS_ARRAY status{};
+  isc_tr_handle transaction = 0;
+  TransactionBlock teb{&database_, sizeof kWriteTpb, kWriteTpb};
+  api_->start_multiple(status, &transaction, 1, &teb);
+  Check(status);
+  if (index_update_ == 0) {
+    api_->dsql_allocate_statement(status, &database_, &index_update_);
+    Check(status);
+    api_->dsql_prepare(status, &transaction, &index_update_, 0,
+                       "UPDATE PADRAO SET BRINDEX_ULTIMOENVIO = ? WHERE CODIGO = 1", SQL_DIALECT_V6, nullptr);
+    Check(status);
+  }
+  ISC_LONG number = value;
+  short not_null = 0;
+  XSQLDA params{};
+  params.version = SQLDA_VERSION1;
+  params.sqln = params.sqld = 1;
+  params.sqlvar[0].sqltype = SQL_LONG + 1;
+  params.sqlvar[0].sqllen = sizeof number;
+  params.sqlvar[0].sqldata = reinterpret_cast<char*>(&number);
+  params.sqlvar[0].sqlind = &not_null;
+  api_->dsql_execute(status, &transaction, &index_update_, SQLDA_VERSION1, &params);
   Check(status);
   api_->commit_transaction(status, &transaction);
   Check(status);

@@ -24,6 +24,10 @@ class BareAttachment {
   // Starts a transaction, runs `sql` directly, commits.
   void ExecuteCommitted(const std::string& sql);
 
+  // Writes the points send index with an UPDATE prepared once, each write in a
+  // transaction of its own, committed.
+  void WriteIndex(int value);
+
   // Deletes every product and inserts `items` (code, name) with one prepared INSERT,
   // all in one transaction.
   void InsertProducts(const std::vector<std::pair<std::string, std::string>>& items);
@@ -33,6 +37,7 @@ class BareAttachment {
 
   std::shared_ptr<const FirebirdApi> api_;
   isc_db_handle database_ = 0;
+  isc_stmt_handle index_update_ = 0;
 };
 
 // One POST of `body` to `url` with `content_type` over a new handle; returns the status.
