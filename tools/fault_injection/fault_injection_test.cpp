@@ -331,7 +331,7 @@ struct RunRecord {
 class FaultInjection : public ::testing::Test {
  protected:
   void SetUp() override {
-    rng_.seed(RngStart());
+    rng_ = std::mt19937(RngStart());
     platform_.Start();
     db_ = std::make_unique<TestDatabase>();
     db_->Execute(
@@ -525,7 +525,7 @@ class FaultInjection : public ::testing::Test {
 };
 
 TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
-  std::cout << "fault injection: rng_seed " << RngStart() << std::endl;
+  std::cout << "fault injection: rng_start " << RngStart() << std::endl;
   Tills tills(*db_, RngStart() + 1);
   tills.Start(kPontos - kPreloadedPontos, kTopVendas - kPreloadedTopVendas);
 
