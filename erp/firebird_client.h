@@ -5,6 +5,7 @@
 
 #include <ibase.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,13 @@ const char* DefaultFirebirdClientName();
 // library stays loaded until exit) and resolves its entry points. Throws
 // DatabaseError with a clear message when the library or an entry point is missing.
 std::shared_ptr<const FirebirdApi> LoadFirebirdClient(const std::string& library_name);
+
+// The host's part of loading: opens the library `library_name` for good (it is never
+// closed: the client keeps threads of its own) and returns how to look up one of its
+// functions (nullptr when it has none). Throws DatabaseError(kClientLibraryMissing)
+// when the library cannot be opened.
+using ClientSymbolLookup = std::function<void*(const char* symbol)>;
+ClientSymbolLookup OpenClientLibrary(const std::string& library_name);
 
 // Raises the error held in `status` as a DatabaseError (message from the client's
 // own texts, every error code kept) when the status holds an error.
