@@ -6,9 +6,22 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:?usage: lint.sh BUILD_DIR}"
 
-# Sources of the Linux build: every .cpp of the subsystems except other hosts' seams.
-mapfile -t sources < <(git ls-files 'support/*.cpp' 'erp/*.cpp' 'api/*.cpp' 'sync/*.cpp' 'service/*.cpp' \
-  | grep -v -E '_windows\.cpp$|_test\.cpp$|_bench\.cpp$|/testing/')
+# The program's own sources that this build compiles (other hosts' seams are not in it),
+# without tests, benchmarks, fuzz targets and test support.
+mapfile -t sources < <(python3 - "$build/compile_commands.json" "$(pwd)" <<'PY'
+import json, os, re, sys
+root = sys.argv[2]
+seen = set()
+for entry in json.load(open(sys.argv[1])):
+    path = os.path.relpath(os.path.realpath(entry["file"]), root)
+    if not re.match(r"(support|erp|api|sync|service)/[^/]+\.cpp$", path):
+        continue
+    if re.search(r"_(test|bench)\.cpp$", path) or path in seen:
+        continue
+    seen.add(path)
+    print(path)
+PY
+)
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
