@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+. scripts/demo-lib.sh
 
 bash scripts/install-deps.sh
 
@@ -34,46 +35,20 @@ if ! bash scripts/firebird.sh status >/dev/null 2>&1; then started_firebird=yes;
 bash scripts/firebird.sh start
 
 echo "== Starting the fake loyalty platform"
-rm -f "$state/ports.json"
-python3 tools/fake_platform/fake_platform.py --no-https --port-file "$state/ports.json" >"$state/platform.out" 2>&1 &
-platform_pid=$!
-for _ in $(seq 1 100); do [ -s "$state/ports.json" ] && break; sleep 0.1; done
-port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http_port"])' "$state/ports.json")
-base="http://127.0.0.1:$port"
+start_fake_platform "$state"
+base=$platform_base
 echo "   listening on $base"
 # The third points posting is refused, as a platform refuses a movement it finds wrong.
-curl -s -o /dev/null -X POST "$base/__control/script" --data-binary @- <<JSON
-{"path": "/v1/lancador", "method": "POST", "replies": [
-  {"status": 200, "headers": [["Content-Type", "application/json"]], "body": "{\"mensagem\": \"ok\"}"},
-  {"status": 200, "headers": [["Content-Type", "application/json"]], "body": "{\"mensagem\": \"ok\"}"},
-  {"status": 400, "headers": [["Content-Type", "application/json; charset=utf-8"]],
-   "body": "{\"errors\": [\"CPF não cadastrado na campanha\"]}"},
-  {"status": 200, "headers": [["Content-Type", "application/json"]], "body": "{\"mensagem\": \"ok\"}"}]}
-JSON
+refuse_nth_posting "$base" 3
 
 echo "== Creating the demo ERP database"
-db_folder=/tmp/zendrel-firebird/db
-mkdir -p "$db_folder"
-chown firebird:firebird /tmp/zendrel-firebird "$db_folder"
-chmod 0770 "$db_folder"
-db="$db_folder/zendrel-demo.fdb"
-if [ -f "$db" ]; then
-  echo "DROP DATABASE;" | isql-fb -q -user SYSDBA -password "$password" "localhost/3050:$db" >/dev/null 2>&1 || rm -f "$db"
-fi
-{
-  echo "CREATE DATABASE 'localhost/3050:$db' USER 'SYSDBA' PASSWORD '$password' DEFAULT CHARACTER SET ISO8859_1;"
-  cat erp/testing/erp_schema.sql
-  echo "COMMIT;"
-  cat erp/testing/erp_demo_data.sql
-  cat <<SQL
+db=/tmp/zendrel-firebird/db/zendrel-demo.fdb
+create_demo_database "$db" "$base" <<SQL
 INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, IDENTIFICACAO_MOVIMENTO, VALOR, DATA)
 VALUES ('111.222.333-96', '5001', 'Cliente Um', 'VP', 9004, 5.00, CURRENT_DATE);
 INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, IDENTIFICACAO_MOVIMENTO, VALOR, DATA)
 VALUES ('777.888.999-00', '5003', 'Cliente Três', 'VV', 9005, 42.10, CURRENT_DATE);
-UPDATE PADRAO SET BRINDEXWEBSERVICE = '$base', BRINDEX_WEBSERVICETOPVENDAS = '$base/';
-COMMIT;
 SQL
-} | isql-fb -q -ch UTF8 >/dev/null
 
 cat >"$build/service/Tarvix.ini" <<INI
 [Tarvix]

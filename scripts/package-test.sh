@@ -11,6 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+. scripts/demo-lib.sh
 
 fail() { echo "package-test: FAILED: $*" >&2; exit 1; }
 check() { echo "   ok: $*"; }
@@ -81,34 +82,11 @@ check "installed; no service unit written, nothing started"
 echo "== The Firebird server, the fake platform and a demo ERP database"
 if ! bash scripts/firebird.sh status >/dev/null 2>&1; then started_firebird=yes; fi
 bash scripts/firebird.sh start >/dev/null
-python3 tools/fake_platform/fake_platform.py --no-https --port-file "$state/ports.json" >"$state/platform.out" 2>&1 &
-platform_pid=$!
-for _ in $(seq 1 100); do [ -s "$state/ports.json" ] && break; sleep 0.1; done
-port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http_port"])' "$state/ports.json")
-base="http://127.0.0.1:$port"
+start_fake_platform "$state"
+base=$platform_base
 # The second points posting is refused, so the cycle writes the log and leaves one behind.
-curl -s -o /dev/null -X POST "$base/__control/script" --data-binary @- <<JSON
-{"path": "/v1/lancador", "method": "POST", "replies": [
-  {"status": 200, "headers": [["Content-Type", "application/json"]], "body": "{\"mensagem\": \"ok\"}"},
-  {"status": 400, "headers": [["Content-Type", "application/json; charset=utf-8"]],
-   "body": "{\"errors\": [\"CPF não cadastrado na campanha\"]}"},
-  {"status": 200, "headers": [["Content-Type", "application/json"]], "body": "{\"mensagem\": \"ok\"}"}]}
-JSON
-
-mkdir -p "$db_folder"
-chown firebird:firebird /tmp/zendrel-firebird "$db_folder"
-chmod 0770 "$db_folder"
-if [ -f "$db" ]; then
-  echo "DROP DATABASE;" | isql-fb -q -user SYSDBA -password "$password" "localhost/3050:$db" >/dev/null 2>&1 || rm -f "$db"
-fi
-{
-  echo "CREATE DATABASE 'localhost/3050:$db' USER 'SYSDBA' PASSWORD '$password' DEFAULT CHARACTER SET ISO8859_1;"
-  cat erp/testing/erp_schema.sql
-  echo "COMMIT;"
-  cat erp/testing/erp_demo_data.sql
-  echo "UPDATE PADRAO SET BRINDEXWEBSERVICE = '$base', BRINDEX_WEBSERVICETOPVENDAS = '$base/';"
-  echo "COMMIT;"
-} | isql-fb -q -ch UTF8 >/dev/null
+refuse_nth_posting "$base" 2
+create_demo_database "$db" "$base" </dev/null
 
 cat >"$prefix/Tarvix.ini" <<INI
 [Tarvix]
