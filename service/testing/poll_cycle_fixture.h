@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <regex>
+#include <cctype>
+#include <string_view>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,17 +37,26 @@ inline std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// Whether `line` starts with a log timestamp "DD/MM/YYYY HH:mm:ss - ".
+inline bool StartsWithLogTimestamp(const std::string& line) {
+  static constexpr std::string_view kShape = "00/00/0000 00:00:00 - ";
+  if (line.size() < kShape.size()) return false;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(line[i])) != 0;
+    if (kShape[i] == '0' ? !digit : line[i] != kShape[i]) return false;
+  }
+  return true;
+}
+
 // The messages of the log's entries, without their timestamps: every line that starts
 // with "DD/MM/YYYY HH:mm:ss - ".
 inline std::vector<std::string> LogMessages(const fs::path& path) {
-  static const std::regex entry(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d - (.*)$)");
   std::vector<std::string> messages;
   std::istringstream lines(ReadFile(path));
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::smatch match;
-    if (std::regex_match(line, match, entry)) messages.push_back(match[1]);
+    if (StartsWithLogTimestamp(line)) messages.push_back(line.substr(22));
   }
   return messages;
 }
