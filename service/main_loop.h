@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -59,5 +60,11 @@ class MainLoop {
 
 // The host's main loop.
 std::unique_ptr<MainLoop> CreateMainLoop();
+
+// For the hosts' loops: runs one handler; an exception escaping it goes to
+// `exception_handler`, and nothing ever leaves the loop (a failure of the exception
+// handler itself is its own to report).
+void RunLoopHandler(const std::function<void()>& handler,
+                    const std::function<void(const std::exception&)>& exception_handler) noexcept;
 
 }  // namespace zendrel

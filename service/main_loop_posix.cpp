@@ -92,21 +92,7 @@ class AsioMainLoop final : public MainLoop {
     }
   }
 
-  // Runs one handler; an exception escaping it goes to the exception handler and
-  // never leaves the loop.
-  void RunHandler(const std::function<void()>& handler) {
-    try {
-      handler();
-    } catch (const std::exception& e) {
-      if (exception_handler_) {
-        try {
-          exception_handler_(e);
-        } catch (...) {
-          // The handler reports its own failures to the host; nothing is left to do.
-        }
-      }
-    }
-  }
+  void RunHandler(const std::function<void()>& handler) { RunLoopHandler(handler, exception_handler_); }
 
   asio::io_context& io() { return io_; }
 

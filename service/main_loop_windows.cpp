@@ -146,23 +146,7 @@ class WindowsMainLoop final : public MainLoop, private WindowTarget {
     stop_requests_hooked_ = true;
   }
 
-  // Runs one handler; an exception escaping it goes to the exception handler and
-  // never leaves the window procedure.
-  void RunHandler(const std::function<void()>& handler) {
-    try {
-      handler();
-    } catch (const std::exception& e) {
-      if (exception_handler_) {
-        try {
-          exception_handler_(e);
-        } catch (...) {
-          // The handler reports its own failures to the host; nothing is left to do.
-        }
-      }
-    } catch (...) {
-      // Nothing but std::exception is thrown by the program; never unwind into Win32.
-    }
-  }
+  void RunHandler(const std::function<void()>& handler) { RunLoopHandler(handler, exception_handler_); }
 
  private:
   void OnMessage(UINT message, WPARAM) override {
