@@ -25,9 +25,21 @@ PY
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-printf '%s\n' "${sources[@]}" | xargs -P 2 -n 4 clang-tidy -p "$build" --quiet >"$out" 2>/dev/null || true
+if [ "${#sources[@]}" -eq 0 ]; then
+  echo "lint: no sources found in $build/compile_commands.json" >&2
+  exit 1
+fi
+# clang-tidy exits non-zero when it cannot check a file (a compile error, a missing
+# compile command); that fails the lint as much as a finding does.
+status=0
+printf '%s\n' "${sources[@]}" | xargs -P 2 -n 4 clang-tidy -p "$build" --quiet >"$out" 2>&1 || status=$?
 if grep -E ': (warning|error):' "$out"; then
   echo "lint: clang-tidy reported the findings above" >&2
+  exit 1
+fi
+if [ "$status" -ne 0 ]; then
+  cat "$out" >&2
+  echo "lint: clang-tidy could not check every file (exit status $status)" >&2
   exit 1
 fi
 echo "lint: clang-tidy found nothing in ${#sources[@]} files"
