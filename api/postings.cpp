@@ -1,6 +1,7 @@
 // The two postings of movements: customer points and salesperson top sales.
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "api/api_settings.h"
 #include "api/brindex_calls.h"
@@ -12,6 +13,22 @@
 #include "support/log_file.h"
 
 namespace zendrel {
+
+namespace {
+
+// The completed exchange of a posting: the status, its translation, and a log line
+// with `log_prefix` when the platform did not accept the movement. `json_text` keeps
+// the reply JSON text for the failure branch when reading the reply raises.
+template <typename Record>
+void ReadPostingReply(const ExchangeOutcome& outcome, Record& record, std::string& json_text,
+                      std::string_view log_prefix) {
+  json_text = ReplyJsonText(outcome.reply_text);
+  record.CodRetorno = outcome.status;
+  record.DescRetorno = TraduzErro(outcome.status, json_text);
+  if (record.CodRetorno != 200) DoSaveLog(std::string(log_prefix) + record.DescRetorno);
+}
+
+}  // namespace
 
 TMovimentoPontos LancaMovimentosPontos(const std::string& URL, const std::string& cpf, std::int32_t CodigoMovimento,
                                        TTipoMovimento TipoMovimento, Currency Valor) {
@@ -31,10 +48,7 @@ TMovimentoPontos LancaMovimentosPontos(const std::string& URL, const std::string
 
   std::string json_text;
   try {
-    json_text = ReplyJsonText(outcome.reply_text);
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = TraduzErro(outcome.status, json_text);
-    if (record.CodRetorno != 200) DoSaveLog("MovimentoPontos: " + record.DescRetorno);
+    ReadPostingReply(outcome, record, json_text, "MovimentoPontos: ");
   } catch (const std::exception&) {
     OuterFailure(outcome.status, json_text, record, "MovimentoPontos: ");
   }
@@ -65,10 +79,7 @@ TMovimentoTopVendas LancaMovimentosTopVendas(const std::string& URL, const std::
 
   std::string json_text;
   try {
-    json_text = ReplyJsonText(outcome.reply_text);
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = TraduzErro(outcome.status, json_text);
-    if (record.CodRetorno != 200) DoSaveLog("MovimentoTopVendas: " + record.DescRetorno);
+    ReadPostingReply(outcome, record, json_text, "MovimentoTopVendas: ");
   } catch (const std::exception&) {
     // This posting's failure branch records the reply and logs nothing.
     record.CodRetorno = outcome.status;
