@@ -201,16 +201,16 @@ TEST_F(ExchangeTest, ServerThatNeverAnswersEndsAfterTheIdleTimeOut) {
 }
 
 TEST_F(ExchangeTest, TheTimeOutIsAnIdleWaitNotACapOnTheWholeExchange) {
-  UseTimeouts(1000);
-  // Headers after 600 ms, then one byte every 300 ms: about 2.7 s in all, never
-  // 1000 ms without a byte.
+  UseTimeouts(2000);
+  // Headers after 600 ms, then one byte every 400 ms: about 3.4 s in all, never
+  // 2000 ms without a byte (room for a loaded machine's stalls).
   ScriptedReply slow = ScriptedReply::Json(200, "[1,2,3]");
   slow.delay_ms = 600;
-  slow.trickle_ms = 300;
+  slow.trickle_ms = 400;
   platform_->Script("/v1/reset", {slow});
   const auto started = std::chrono::steady_clock::now();
   const ExchangeOutcome outcome = SendRequest(Get());
-  EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
+  EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
   EXPECT_TRUE(outcome.completed()) << outcome.failure;
   EXPECT_EQ(outcome.reply_text, "[1,2,3]");
 

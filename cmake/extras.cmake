@@ -44,4 +44,4 @@ target_compile_definitions(fault_injection_test PRIVATE
   ZENDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 add_dependencies(fault_injection_test zendrel_test_program)
 add_test(NAME fault_injection COMMAND fault_injection_test)
-set_tests_properties(fault_injection PROPERTIES LABELS firebird RUN_SERIAL TRUE TIMEOUT 600)
+set_tests_properties(fault_injection PROPERTIES LABELS firebird RUN_SERIAL TRUE TIMEOUT 1200)

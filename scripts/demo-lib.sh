@@ -8,7 +8,8 @@ start_fake_platform() {
   rm -f "$state/ports.json"
   python3 tools/fake_platform/fake_platform.py --no-https --port-file "$state/ports.json" >"$state/platform.out" 2>&1 &
   platform_pid=$!
-  for _ in $(seq 1 100); do [ -s "$state/ports.json" ] && break; sleep 0.1; done
+  for _ in $(seq 1 600); do [ -s "$state/ports.json" ] && break; sleep 0.1; done
+  [ -s "$state/ports.json" ] || { echo "the fake platform did not start within 60 s; see $state/platform.out" >&2; return 1; }
   local port
   port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http_port"])' "$state/ports.json")
   platform_base="http://127.0.0.1:$port"

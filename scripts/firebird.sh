@@ -42,14 +42,15 @@ start() {
   chown firebird:firebird "$state_dir" 2>/dev/null || true
   setsid setpriv --reuid=firebird --regid=firebird --init-groups -- /usr/sbin/firebird </dev/null >>"$log_file" 2>&1 &
   echo $! >"$pid_file"
-  for _ in $(seq 1 100); do
+  # A loaded machine can take a while to start the server: wait up to 60 s.
+  for _ in $(seq 1 600); do
     if port_open && answers; then
       echo "firebird: started (pid $(cat "$pid_file"))"
       return 0
     fi
     sleep 0.1
   done
-  echo "firebird: the server did not answer within 10 s; see $log_file" >&2
+  echo "firebird: the server did not answer within 60 s; see $log_file" >&2
   return 1
 }
 
@@ -58,7 +59,7 @@ stop() {
     pid=$(cat "$pid_file")
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 100); do
+      for _ in $(seq 1 300); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
       done

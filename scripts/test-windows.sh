@@ -85,7 +85,8 @@ boot_prefix "$WINEPREFIX"
 # starts it for them (api/testing/child_process_windows.cpp).
 "$PYTHON" "$ROOT/tools/wine/child_launcher.py" --port-file "$WORK/launcher.port" >/dev/null &
 LAUNCHER_PID=$!
-for _ in $(seq 100); do [[ -s $WORK/launcher.port ]] && break; sleep 0.1; done
+for _ in $(seq 600); do [[ -s $WORK/launcher.port ]] && break; sleep 0.1; done
+[[ -s $WORK/launcher.port ]] || { echo "the child launcher never wrote its port" >&2; exit 1; }
 export ZENDREL_CHILD_LAUNCHER_PORT=$(<"$WORK/launcher.port")
 
 # On a case-insensitive file system the settings file is found under the name asked
@@ -190,7 +191,7 @@ echo "-- ZendrelTest.exe (first tick after 3 s): install, start, tick, stop, uni
 timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent || fail "ZendrelTest.exe -install -silent"
 check_registration ZendrelTest.exe
 timeout 60 wine sc start SrvZendrel >/dev/null || fail "sc start SrvZendrel"
-if wait_for_state RUNNING 30; then echo "state: RUNNING"; else fail "service not RUNNING"; fi
+if wait_for_state RUNNING 60; then echo "state: RUNNING"; else fail "service not RUNNING"; fi
 
 # Zendrel.log is in the ANSI code page (Windows-1252): "conexão" has the byte E3.
 EXPECTED_LOG_LINE=$(printf 'Falha na conex\xe3o com o banco de dados!!!')
@@ -207,27 +208,30 @@ fi
 
 # Pausing holds only the worker thread: the poll timer goes on ticking.
 CONTROL=$BUILD/service/service_control.exe
-control() {  # $1 = action; prints the state reported afterwards
-  timeout 30 wine "$CONTROL" "$1" SrvZendrel 2>/dev/null | tr -d '\r'
+control() {  # $1 = action, $2 = the state to wait for (optional); prints the state reported last
+  timeout 90 wine "$CONTROL" "$1" SrvZendrel ${2:+"$2"} 2>/dev/null | tr -d '\r'
 }
 log_entries() { grep -ac ' - ' "$FOLDER/Zendrel.log" 2>/dev/null || true; }
 reported=$(control query)
 echo "query:       $reported"
 [[ $reported == "RUNNING controls=7 wait_hint=5000" ]] || fail "status report while running: $reported"
-reported=$(control pause)
+# The service reports PAUSE_PENDING, then PAUSED, on its own time: the tool waits for
+# PAUSED. Only entries written after that count as cycles run while paused (a cycle
+# that began before the pause may still be finishing when it is reported).
+reported=$(control pause PAUSED)
 echo "pause:       $reported"
 [[ $reported == PAUSED* ]] || fail "pause: $reported"
 paused_at=$(log_entries)
-for _ in $(seq 40); do (( $(log_entries) > paused_at )) && break; sleep 0.5; done
-if (( $(log_entries) > paused_at )); then
-  echo "a poll cycle ran while the service was paused ($(log_entries) entries)"
+for _ in $(seq 120); do (( $(log_entries) > paused_at + 1 )) && break; sleep 0.5; done
+if (( $(log_entries) > paused_at + 1 )); then
+  echo "poll cycles ran while the service was paused ($(log_entries) entries, $paused_at when PAUSED was reported)"
 else
-  fail "no poll cycle while paused"
+  fail "no poll cycle while paused (entries: $paused_at when PAUSED was reported, $(log_entries) 60 s later)"
 fi
 reported=$(control interrogate)
 echo "interrogate: $reported"
 [[ $reported == PAUSED* ]] || fail "interrogate while paused: $reported"
-reported=$(control continue)
+reported=$(control continue RUNNING)
 echo "continue:    $reported"
 [[ $reported == RUNNING* ]] || fail "continue: $reported"
 
@@ -239,7 +243,7 @@ else
 fi
 
 timeout 60 wine net stop SrvZendrel >/dev/null 2>&1 || fail "net stop SrvZendrel"
-if wait_for_state STOPPED 30; then echo "state: STOPPED"; else fail "service not STOPPED"; fi
+if wait_for_state STOPPED 60; then echo "state: STOPPED"; else fail "service not STOPPED"; fi
 timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent || fail "ZendrelTest.exe -uninstall -silent"
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "SrvZendrel still registered after -uninstall"; else echo "SrvZendrel removed"; fi
 if timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent; then fail "-uninstall of a removed service succeeded"; fi

@@ -6,33 +6,22 @@
 #include <thread>
 
 #include "service/testing/poll_cycle_fixture.h"
+#include "support/testing/eventually.h"
 
 namespace zendrel::testing {
 namespace {
 
-using std::chrono::milliseconds;
-
 class PendingMovements : public PollCycle {
  protected:
-  // Waits until the platform has been asked about a reset: the campaign is about to
-  // read its pending movements.
-  void WaitForResetQuestion(std::size_t count = 1) const {
-    for (int i = 0; i < 500; ++i) {
-      if (Only(platform_->Requests(), "GET", "/v1/reset").size() >= count) return;
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    ADD_FAILURE() << "the cycle never asked about a reset";
-  }
-
-  // Runs one cycle while `till_action` runs on another thread once the cycle is about to
-  // read its pending movements (and so waits for the till).
-  void RunCycleWhileATill(const std::function<void()>& till_action) {
+  // Runs one cycle while `till_action` runs on another thread once the cycle's read of
+  // `table` is waiting for the till's uncommitted row, so the action is what ends the wait.
+  void RunCycleWhileATill(const std::string& table, const std::function<void()>& till_action) {
     std::thread till([&] {
-      WaitForResetQuestion();
-      std::this_thread::sleep_for(milliseconds(300));
+      const bool waiting = Eventually([&] { return db_->AnotherAttachmentIsRunningOn(table); });
+      EXPECT_TRUE(waiting) << "the cycle's read of " << table << " never waited for the till";
       till_action();
     });
-    EXPECT_TRUE(RunCycle());
+    EXPECT_TRUE(RunCycle()) << last_error_;
     till.join();
   }
 
@@ -60,7 +49,7 @@ TEST_F(PendingMovements, AMovementCommittedWhileTheCycleWaitsIsSentInOrder) {
   till_b->Execute(fmt::format(kInsertPontos, 202));  // takes 202
   till_b->Commit();
 
-  RunCycleWhileATill([&] { till_a->Commit(); });
+  RunCycleWhileATill("BRINDEX_PONTOS", [&] { till_a->Commit(); });
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"500", "201", "202"}));
   EXPECT_EQ(PontosIndex(), 202);
@@ -76,7 +65,7 @@ TEST_F(PendingMovements, TopSalesRowsCommittedOutOfOrderAreAllSent) {
   till_b->Execute(fmt::format(kInsertTopVendas, 72));  // SEQUENCIAL 2
   till_b->Commit();
 
-  RunCycleWhileATill([&] { till_a->Commit(); });
+  RunCycleWhileATill("BRINDEX_MOV_TOPVENDAS", [&] { till_a->Commit(); });
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"71", "72"}));
   EXPECT_EQ(TopVendasIndex(), 2);
@@ -86,6 +75,7 @@ TEST_F(PendingMovements, TopSalesRowsCommittedOutOfOrderAreAllSent) {
 // points campaign before the held movement, says so once, still runs top sales, and
 // the next cycle after the commit delivers everything.
 TEST_F(PendingMovements, ATransactionLeftOpenStopsOnlyThatCampaignForTheCycle) {
+  pending_lock_timeout_ = std::chrono::seconds(2);  // the time-out is what this test is about
   CreateDatabase("BRINDEX_ULTIMOENVIO = 0, BRINDEX_ATIVARTOPVENDA = 'Y'");
   InsertFuncionario(1, "'123.456.789-09'");
   db_->Execute(fmt::format(kInsertTopVendas, 90));
@@ -125,7 +115,7 @@ TEST_F(PendingMovements, ARolledBackInsertLeavesAHoleThatIsPassed) {
   till_b->Execute(fmt::format(kInsertPontos, 203));
   till_b->Commit();
 
-  RunCycleWhileATill([&] { till_a->Rollback(); });
+  RunCycleWhileATill("BRINDEX_PONTOS", [&] { till_a->Rollback(); });
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"1", "203"}));
   EXPECT_EQ(PontosIndex(), 203);

@@ -11,12 +11,14 @@
 #include <thread>
 
 #include "service/testing/child_process.h"
+#include "support/testing/eventually.h"
 
 namespace zendrel {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::ChildProcess;
+using testing::Eventually;
 using testing::RunToEnd;
 
 const std::string kProgram = ZENDREL_TEST_PROGRAM;
@@ -134,11 +136,12 @@ TEST(ProgramService, StopsPromptlyOnSigtermWhenIdle) {
                        {{"ZENDREL_TEST_SETTINGS_DIR", settings.path().string()},
                         {"ZENDREL_TEST_FIRST_INTERVAL_MS", "50"},
                         {"ZENDREL_TEST_INTERVAL_MS", "50"}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  ASSERT_TRUE(Eventually([&] { return service.Blocks(SIGTERM) || !service.Running(); }))
+      << "the program never got ready to take SIGTERM";
   ASSERT_TRUE(service.Running()) << service.Errors();
   service.Signal(SIGTERM);
-  const auto status = service.Wait(std::chrono::seconds(5));
-  ASSERT_TRUE(status.has_value());
+  const auto status = service.Wait(std::chrono::seconds(30));
+  ASSERT_TRUE(status.has_value()) << "the program did not end after SIGTERM";
   EXPECT_EQ(*status, 0) << service.Errors();
 }
 

@@ -113,7 +113,7 @@ FakePlatform::~FakePlatform() {
 void FakePlatform::Start() {
   if (process_) return;
   process_ = ChildProcess::Start({ZENDREL_PYTHON, ZENDREL_FAKE_PLATFORM_SCRIPT});
-  const std::string announcement = process_->ReadLine(30000);
+  const std::string announcement = process_->ReadLine(60000);
   rapidjson::Document ports;
   ports.Parse(announcement.c_str());
   if (ports.HasParseError() || !ports.IsObject() || !ports.HasMember("http_port") ||
@@ -123,7 +123,8 @@ void FakePlatform::Start() {
   }
   http_port_ = ports["http_port"].GetInt();
   https_port_ = ports["https_port"].GetInt();
-  control_ = NewHostHttpTransport(HttpTimeouts{5000, 5000, 10000, 10000});
+  // Generous: a loaded machine may be slow to answer, and a control call never waits on purpose.
+  control_ = NewHostHttpTransport(HttpTimeouts{30000, 30000, 30000, 30000});
 }
 
 void FakePlatform::Stop() {

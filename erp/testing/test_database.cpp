@@ -215,6 +215,13 @@ std::optional<std::string> TestDatabase::SelectText(std::string_view sql) const 
   return rows.front().front().AsString();
 }
 
+bool TestDatabase::AnotherAttachmentIsRunningOn(std::string_view table) const {
+  const auto running = SelectInteger(
+      "SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$STATE = 1 "
+      "AND MON$SQL_TEXT CONTAINING '" + std::string(table) + "'");
+  return running.value_or(0) > 0;
+}
+
 void TestDatabase::KillOtherAttachments() const {
   SqlSession session(target());
   session.Execute(

@@ -96,6 +96,11 @@ class TestDatabase {
   std::optional<std::int64_t> SelectInteger(std::string_view sql) const;
   std::optional<std::string> SelectText(std::string_view sql) const;
 
+  // Whether another attachment is running a statement that names `table` right now
+  // (for instance a read waiting for a till's uncommitted row). Each call reads the
+  // monitoring tables in a transaction of its own, so it sees a fresh snapshot.
+  bool AnotherAttachmentIsRunningOn(std::string_view table) const;
+
   // Ends every other user attachment of the database, as an administrator does with
   // DELETE FROM MON$ATTACHMENTS.
   void KillOtherAttachments() const;

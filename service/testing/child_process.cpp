@@ -71,6 +71,17 @@ void ChildProcess::Signal(int signal_number) {
   if (!status_) ::kill(pid_, signal_number);
 }
 
+bool ChildProcess::Blocks(int signal_number) const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigBlk:", 0) != 0) continue;
+    const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+    return ((mask >> (signal_number - 1)) & 1U) != 0;
+  }
+  return false;
+}
+
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds deadline) {
   const auto until = std::chrono::steady_clock::now() + deadline;
   while (!status_) {

@@ -30,6 +30,11 @@ class ChildProcess {
 
   bool Running();
 
+  // Whether the child's main thread has `signal_number` blocked (from /proc): the
+  // program blocks its stop signals once it is ready to take them in its loop, so a
+  // signal sent before that would end it by the default action instead.
+  bool Blocks(int signal_number) const;
+
   std::string Output() const;
   std::string Errors() const;
 

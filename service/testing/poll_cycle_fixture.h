@@ -110,7 +110,9 @@ class PollCycle : public ::testing::Test {
   static ApiSettings ShortTimeouts(const Clock& clock) {
     ApiSettings settings;
     settings.clock = &clock;
-    settings.timeouts = HttpTimeouts{2000, 2000, 2000, 2000};
+    // No cycle test waits for a time-out; these only keep a loaded machine from
+    // turning a slow answer into a failure.
+    settings.timeouts = HttpTimeouts{10000, 10000, 10000, 10000};
     return settings;
   }
 
@@ -132,7 +134,7 @@ class PollCycle : public ::testing::Test {
     settings.settings_folder = settings_folder;
     settings.clock = &clock_;
     settings.erp.reconnect.pause = std::chrono::milliseconds(50);
-    settings.erp.pending_lock_timeout = std::chrono::seconds(2);
+    settings.erp.pending_lock_timeout = pending_lock_timeout_;
     module_ = std::make_unique<TSrvZendrel>(*loop_, settings);
   }
 
@@ -249,6 +251,9 @@ class PollCycle : public ::testing::Test {
   std::unique_ptr<TestDatabase> db_;
   std::unique_ptr<TSrvZendrel> module_;
   std::string last_error_;
+  // How long a cycle waits for a till's uncommitted movement: long enough that a till
+  // acting on a loaded machine is still waited for; tests of the time-out shorten it.
+  std::chrono::seconds pending_lock_timeout_{30};
 };
 
 

@@ -1,8 +1,10 @@
 // A small service-control tool for the Windows tests: Wine's sc and net can start and
 // stop a service but not pause, continue or interrogate it.
-//   service_control <pause|continue|interrogate|query> <service>
-// Prints the state the service reports afterwards (RUNNING, PAUSED, ...) and exits 0,
-// or prints the system's error and exits 1.
+//   service_control <pause|continue|interrogate|query> <service> [state]
+// The service reports the state a control leads to on its own time (PAUSE_PENDING, then
+// PAUSED), so the tool waits, up to 60 s, for `state` when one is named, otherwise for
+// a state that is not pending. Prints the state reported last (RUNNING, PAUSED, ...)
+// and exits 0, or prints the system's error and exits 1.
 #include <windows.h>
 
 #include <cstdio>
@@ -32,10 +34,11 @@ int Fail(const wchar_t* step) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    std::fwprintf(stderr, L"usage: service_control <pause|continue|interrogate|query> <service>\n");
+  if (argc != 3 && argc != 4) {
+    std::fwprintf(stderr, L"usage: service_control <pause|continue|interrogate|query> <service> [state]\n");
     return 2;
   }
+  const std::wstring awaited = argc == 4 ? argv[3] : L"";
   const std::wstring action = argv[1];
   DWORD control = 0;
   if (action == L"pause") control = SERVICE_CONTROL_PAUSE;
@@ -55,13 +58,16 @@ int wmain(int argc, wchar_t** argv) {
   if (control != 0 && !ControlService(service, control, &status)) {
     result = Fail(L"ControlService");
   } else {
-    // A pending state settles within the wait hint the service reported.
-    for (int i = 0; i < 50; ++i) {
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    for (;;) {
       if (!QueryServiceStatus(service, &status)) {
         result = Fail(L"QueryServiceStatus");
         break;
       }
-      if (status.dwCurrentState != SERVICE_PAUSE_PENDING && status.dwCurrentState != SERVICE_CONTINUE_PENDING) break;
+      const bool settled = awaited.empty() ? status.dwCurrentState != SERVICE_PAUSE_PENDING &&
+                                                 status.dwCurrentState != SERVICE_CONTINUE_PENDING
+                                           : awaited == StateName(status.dwCurrentState);
+      if (settled || GetTickCount64() >= deadline) break;
       Sleep(100);
     }
     if (result == 0) {

@@ -53,7 +53,9 @@ constexpr int kTopVendas = 300;
 constexpr int kPreloadedPontos = 400;
 constexpr int kPreloadedTopVendas = 100;
 // How long the fault phase may last before the clean cycles that finish the drain.
-constexpr auto kFaultPhase = std::chrono::seconds(150);
+// A bound for a phase that is stuck, not its pace: on a loaded machine the tills and the
+// runs are slower, and the phase lasts until the tills are done.
+constexpr auto kFaultPhase = std::chrono::seconds(360);
 constexpr int kMinFaultRuns = 25;
 constexpr int kMaxCleanRuns = 6;
 
@@ -378,11 +380,12 @@ class FaultInjection : public ::testing::Test {
   // server takes a moment to accept attachments after its restart.
   template <typename Work>
   auto Retrying(Work work) -> decltype(work()) {
-    for (int attempt = 0;; ++attempt) {
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(60);
+    for (;;) {
       try {
         return work();
       } catch (const std::exception&) {
-        if (attempt >= 100) throw;
+        if (SteadyClock::now() >= deadline) throw;
         std::this_thread::sleep_for(milliseconds(100));
       }
     }
@@ -451,7 +454,9 @@ class FaultInjection : public ::testing::Test {
     const fs::path log_path = folder_ / "Zendrel.log";
     const std::string log_before = ReadWhole(log_path);
     Program program(folder_ / "Zendrel",
-                    {{"ZENDREL_TEST_HTTP_TIMEOUT_MS", "500"},
+                    // Long enough that a loaded machine never turns an accepted posting
+                    // into a time-out (which would post it again in the next run).
+                    {{"ZENDREL_TEST_HTTP_TIMEOUT_MS", "2000"},
                      {"ZENDREL_TEST_LOCK_TIMEOUT_S", "2"},
                      {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "100"}},
                     folder_ / "output.txt");
@@ -502,7 +507,7 @@ class FaultInjection : public ::testing::Test {
 
     // No transaction of the program outlives it; after a SIGKILL the server needs a
     // moment to notice the closed socket.
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(killed ? 15 : 3);
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(killed ? 60 : 30);
     std::int64_t open = 0;
     while ((open = OurTransactions(program.pid()) + OurAttachments(program.pid())) > 0 &&
            SteadyClock::now() < deadline) {
