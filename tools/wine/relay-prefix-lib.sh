@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell functions for running the Windows build against the real Firebird server under
 # Wine: a Wine prefix with the test-only fbclient.dll (tools/wine/fbclient/). Source it;
 # used by scripts/test-wine-relay.sh and scripts/demo.sh --windows.
