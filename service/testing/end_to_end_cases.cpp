@@ -84,8 +84,8 @@ OnceOutcome EndToEndCycle::RunOnce(const ProgramUnderTest& program, const EndToE
   fs::permissions(copy, fs::perms::owner_all);
   fs::copy_file(db_->settings_folder() / "Tarvix.ini", folder.path() / "Tarvix.ini");
 
-  // The lock time-out and the reconnection pause are shortened only so that a failing
-  // case ends soon; every case passes with the shipped values too.
+  // The lock time-out, reconnection pause and HTTP time-outs are shortened only so that
+  // a failing case ends soon; no case depends on their values.
   const std::map<std::string, std::string> env{{"ZENDREL_TEST_NOW", kEndToEndNow},
                                                {"ZENDREL_TEST_LOCK_TIMEOUT_S", "20"},
                                                {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "500"},
