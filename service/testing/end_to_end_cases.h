@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ struct EndToEndCase {
   std::function<void(EndToEndCycle&)> while_running;
   std::function<void(EndToEndCycle&, const OnceOutcome&)> check;
 };
+
+// Cases are shown by their names in test output.
+inline void PrintTo(const EndToEndCase& case_under_test, std::ostream* out) { *out << case_under_test.name; }
 
 // The moment the test build's clock stands still at, as the in-process fixture's.
 inline constexpr const char* kEndToEndNow = "2026-12-10 09:30:00";
