@@ -5,7 +5,7 @@
 #  2. runs the end-to-end cases of "-once" (service/testing/end_to_end_cases.cpp, the
 #     same table the Linux program passes) against ZendrelTest.exe under Wine;
 #  3. checks Zendrel.exe -status: its report and exit status 0 on a working site, 1
-#     when the platform does not answer;
+#     when the platform does not answer; and that the shipped Zendrel.exe -once relays;
 #  4. installs ZendrelTest.exe as a service under Wine's service manager and sees its
 #     first tick relay a pending movement.
 # Called by scripts/test-windows.sh after the cross build; runs on its own too once
@@ -133,6 +133,16 @@ grep -A3 '^Campanha de pontos' <(sed 's/\r$//' "$WORK/status-ok.txt") | grep -qE
   fail "-status: the points send index 1 is not shown"
 grep -A4 '^Campanha de pontos' <(sed 's/\r$//' "$WORK/status-ok.txt") | grep -qE 'Pendentes +: 2,' ||
   fail "-status: the two pending points movements are not shown"
+
+# The shipped program (no test settings, the real clock) relays the two movements.
+echo "-- the shipped Zendrel.exe -once on the same site"
+status=0
+timeout 120 wine "$SITE/Zendrel.exe" -once >"$WORK/once-shipped.txt" 2>&1 || status=$?
+echo "exit status: $status, points send index $(padrao_value "$STATUS_DB" BRINDEX_ULTIMOENVIO)"
+[[ $status == 0 ]] || fail "shipped Zendrel.exe -once: exit status $status"
+[[ $(padrao_value "$STATUS_DB" BRINDEX_ULTIMOENVIO) == 3 ]] || fail "shipped Zendrel.exe -once: points send index not 3"
+[[ $(platform_requests "$platform_base" | grep -oE '^POST /v1/lancador cpf=[0-9]+&legado=[0-9]+' | sed 's/.*legado=//' | tr '\n' ' ') == "9002 9003 " ]] ||
+  fail "shipped Zendrel.exe -once: the points postings are not 9002 then 9003"
 
 stop_platform
 status=$(run_status "$WORK/status-down.txt")
