@@ -4,18 +4,50 @@
 # writes Tarvix.ini beside the built program, runs one relay cycle (Zendrel -once) and
 # shows what the platform received, the send indexes afterwards and the log.
 # Safe to run again: the demo database is created anew each time.
+#   demo.sh --windows   the same demo with the Windows build, Zendrel.exe, under Wine
+#                       (it reaches the server through the test-only fbclient.dll of
+#                       tools/wine/fbclient/, which no shipped build contains)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 . scripts/demo-lib.sh
 
+windows=no
+case "${1:-}" in
+  "") ;;
+  --windows) windows=yes ;;
+  *) echo "usage: $0 [--windows]" >&2; exit 2 ;;
+esac
+
 bash scripts/install-deps.sh
 
-build="$root/build-demo"
-echo "== Building Zendrel (release) in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENDREL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target Zendrel -j2 >/dev/null
-program="$build/service/Zendrel"
+if [ "$windows" = yes ]; then
+  . tools/wine/relay-prefix-lib.sh
+  install_wine_relay_packages
+  build="$root/build-windows"
+  echo "== Cross-building Zendrel.exe (release) in $build"
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$build" --target Zendrel -j2 >/dev/null
+  echo "== A Wine prefix with the test-only fbclient.dll"
+  wine_state=/tmp/zendrel-demo/wine
+  rm -rf "$wine_state"
+  mkdir -p "$wine_state"
+  build_wine_fbclient "$wine_state/dlls"
+  boot_wine_relay_prefix "$wine_state/prefix" "$wine_state/dlls"
+  # The program in a folder of the Windows machine, where its Tarvix.ini and log go.
+  site="$WINEPREFIX/drive_c/Zendrel"
+  mkdir -p "$site"
+  cp "$build/service/Zendrel.exe" "$site/"
+  program="$site/Zendrel.exe"
+else
+  build="$root/build-demo"
+  echo "== Building Zendrel (release) in $build"
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENDREL_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" --target Zendrel -j2 >/dev/null
+  site="$build/service"
+  program="$site/Zendrel"
+fi
 
 password=gravulent
 state=/tmp/zendrel-demo
@@ -23,6 +55,7 @@ mkdir -p "$state"
 platform_pid=""
 started_firebird=no
 cleanup() {
+  if [ "$windows" = yes ] && [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
   if [ -n "$platform_pid" ]; then kill "$platform_pid" 2>/dev/null || true; wait "$platform_pid" 2>/dev/null || true; fi
   if [ "$started_firebird" = yes ]; then bash "$root/scripts/firebird.sh" stop >/dev/null || true; fi
 }
@@ -50,17 +83,18 @@ INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, IDENTIFICACAO_MOVI
 VALUES ('777.888.999-00', '5003', 'Cliente Três', 'VV', 9005, 42.10, CURRENT_DATE);
 SQL
 
-cat >"$build/service/Tarvix.ini" <<INI
-[Tarvix]
-Servidor=localhost
-Caminho=$db
-INI
-echo "   $db, and $build/service/Tarvix.ini pointing at it"
+printf '[Tarvix]\r\nServidor=localhost\r\nCaminho=%s\r\n' "$db" >"$site/Tarvix.ini"
+echo "   $db, and $site/Tarvix.ini pointing at it"
 
 echo
-echo "== Zendrel -once"
 status=0
-"$program" -once || status=$?
+if [ "$windows" = yes ]; then
+  echo "== wine Zendrel.exe -once"
+  wine "$program" -once || status=$?
+else
+  echo "== Zendrel -once"
+  "$program" -once || status=$?
+fi
 echo "   exit status $status"
 
 echo
@@ -81,5 +115,13 @@ SELECT MOVIMENTO, TIPOMOVIMENTO, IDENTIFICACAO_MOVIMENTO FROM BRINDEX_PONTOS ORD
 SELECT CODIGOPRODUTO, DESCRICAO FROM BRINDEX_PROD_TOPVENDAS;
 SQL
 
-echo "== The log ($build/service/Zendrel.log), last lines"
-tail -n 12 "$build/service/Zendrel.log" 2>/dev/null | tr -d '\r' || echo "   (empty)"
+echo "== The log ($site/Zendrel.log), last lines"
+if [ ! -f "$site/Zendrel.log" ]; then
+  echo "   (empty)"
+elif [ "$windows" = yes ]; then
+  # Written in the Windows ANSI code page, Windows-1252.
+  echo "   (Windows-1252, shown as UTF-8)"
+  tail -n 12 "$site/Zendrel.log" | iconv -f WINDOWS-1252 -t UTF-8 | tr -d '\r'
+else
+  tail -n 12 "$site/Zendrel.log" | tr -d '\r'
+fi

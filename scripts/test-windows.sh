@@ -11,7 +11,9 @@
 #     name, checks its registration, starts it, waits for a poll cycle to log the
 #     database connection failure (Wine has no Firebird client), stops it, removes
 #     it, and starts the program by hand (one event-log entry, no cycle);
-#  5. reports the shipped executable's size and checks that it imports only system DLLs.
+#  5. runs scripts/test-wine-relay.sh: with a test-only fbclient.dll, the Windows build
+#     against the real Firebird server (-once end to end, -status, the service's tick);
+#  6. reports the shipped executable's size and checks that it imports only system DLLs.
 # Exits non-zero on any failure. ZENDREL_WINDOWS_BUILD_DIR overrides the build folder.
 set -euo pipefail
 
@@ -47,7 +49,8 @@ trap cleanup EXIT
 # ---------------------------------------------------------------------------
 step "Cross compiler and Wine"
 packages=(g++-mingw-w64-x86-64 wine64 wine cmake ninja-build rapidjson-dev libfmt-dev firebird-dev googletest
-          python3 openssl)
+          python3 openssl
+          wine64-tools libwine-dev libfbclient2 firebird3.0-utils curl)  # the test-only fbclient.dll, test-wine-relay.sh
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -265,6 +268,12 @@ echo "exit status: $status"
 
 wine sc query SrvZendrel >/dev/null 2>&1 && fail "SrvZendrel still known to the SCM"
 wineserver -k >/dev/null 2>&1 || true
+
+# ---------------------------------------------------------------------------
+# Against the real Firebird server, through a test-only fbclient.dll: the -once cases
+# the Linux program passes, -status, and the service relaying in a tick.
+step "The Windows build against the real Firebird server"
+ZENDREL_WINDOWS_BUILD_DIR=$BUILD bash "$ROOT/scripts/test-wine-relay.sh" || fail "the Windows build against the real Firebird server"
 
 # ---------------------------------------------------------------------------
 step "The shipped executable"

@@ -1,8 +1,10 @@
 // A test build of the program reads short schedules and time-outs from its environment.
 #include "service/test_overrides.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "api/api_settings.h"
@@ -16,6 +18,19 @@ std::optional<long> EnvNumber(const char* name) {
   return std::stol(value);
 }
 
+// "YYYY-MM-DD HH:MM:SS": a clock stopped at that local moment, so that postings'
+// dates and the product refresh's day are known to the test.
+std::optional<FixedClock> EnvClock(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  DateTime moment;
+  if (std::sscanf(value, "%d-%d-%d %d:%d:%d", &moment.year, &moment.month, &moment.day, &moment.hour,
+                  &moment.minute, &moment.second) != 6) {
+    throw std::invalid_argument(std::string(name) + " is not YYYY-MM-DD HH:MM:SS: " + value);
+  }
+  return FixedClock(moment);
+}
+
 }  // namespace
 
 void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& host_options) {
@@ -26,12 +41,19 @@ void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& hos
   if (auto v = EnvNumber("ZENDREL_TEST_LOCK_TIMEOUT_S")) module_settings.erp.pending_lock_timeout = std::chrono::seconds(*v);
   if (const char* dir = std::getenv("ZENDREL_TEST_UNIT_DIR")) host_options.unit_folder = dir;
   if (const char* dir = std::getenv("ZENDREL_TEST_SETTINGS_DIR")) module_settings.settings_folder = dir;
-  if (auto v = EnvNumber("ZENDREL_TEST_HTTP_TIMEOUT_MS")) {
-    // Lives until the process ends, like the calls it governs.
-    static std::optional<ScopedApiSettings> api_scope;
+  // Both live until the process ends, like the module and the calls they govern.
+  static std::optional<FixedClock> clock;
+  static std::optional<ScopedApiSettings> api_scope;
+  clock = EnvClock("ZENDREL_TEST_NOW");
+  const auto http_timeout = EnvNumber("ZENDREL_TEST_HTTP_TIMEOUT_MS");
+  if (clock) module_settings.clock = &*clock;
+  if (clock || http_timeout) {
     ApiSettings api;
-    const int ms = static_cast<int>(*v);
-    api.timeouts = HttpTimeouts{ms, ms, ms, ms};
+    if (clock) api.clock = &*clock;
+    if (http_timeout) {
+      const int ms = static_cast<int>(*http_timeout);
+      api.timeouts = HttpTimeouts{ms, ms, ms, ms};
+    }
     api_scope.emplace(api);
   }
 }

@@ -1,0 +1,282 @@
+// The end-to-end cases of "-once" and the run of one program build against them.
+#include "service/testing/end_to_end_cases.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#include "service/testing/child_process.h"
+#include "support/text_codec.h"
+
+namespace zendrel::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::vector<std::string> Legados(const std::vector<RecordedRequest>& postings) {
+  std::vector<std::string> legados;
+  for (const RecordedRequest& r : postings) legados.push_back(FormField(r.body, "legado"));
+  return legados;
+}
+
+std::vector<std::string> MethodsAndPaths(const std::vector<RecordedRequest>& requests) {
+  std::vector<std::string> seen;
+  for (const RecordedRequest& r : requests) seen.push_back(r.method + " " + r.path);
+  return seen;
+}
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "zendrel-once-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+constexpr const char* kTillInsertPontos =
+    "INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, IDENTIFICACAO_MOVIMENTO, VALOR, DATA) "
+    "VALUES ('111.222.333-96', 'VV', {}, 10, '2026-12-10')";
+
+}  // namespace
+
+void EndToEndCycle::WaitForRequests(const std::string& method, const std::string& path, std::size_t count) const {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < until) {
+    if (Only(platform_->Requests(), method, path).size() >= count) return;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  ADD_FAILURE() << "within 60 s the platform did not receive " << count << " x " << method << " " << path;
+}
+
+void EndToEndCycle::WaitForAReadOfPendingMovementsThatWaits() const {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < until) {
+    const auto waiting = db_->SelectInteger(
+        "SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$STATE = 1 "
+        "AND MON$SQL_TEXT CONTAINING 'IDENTIFICACAO_MOVIMENTO' AND MON$SQL_TEXT CONTAINING 'ORDER BY MOVIMENTO'");
+    if (waiting.value_or(0) > 0) return;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  ADD_FAILURE() << "within 60 s no read of the pending points movements was seen waiting";
+}
+
+std::string EndToEndCycle::AsLogBytes(const std::string& utf8) const {
+  return program_->log_in_windows_1252 ? Utf8ToWindows1252(utf8) : utf8;
+}
+
+OnceOutcome EndToEndCycle::RunOnce(const ProgramUnderTest& program, const EndToEndCase& case_under_test) {
+  program_ = &program;
+  TempFolder folder;
+  const fs::path copy = folder.path() / program.file_name;
+  fs::copy_file(program.program, copy);
+  fs::permissions(copy, fs::perms::owner_all);
+  fs::copy_file(db_->settings_folder() / "Tarvix.ini", folder.path() / "Tarvix.ini");
+
+  // The lock time-out, reconnection pause and HTTP time-outs are shortened only so that
+  // a failing case ends soon; no case depends on their values.
+  const std::map<std::string, std::string> env{{"ZENDREL_TEST_NOW", kEndToEndNow},
+                                               {"ZENDREL_TEST_LOCK_TIMEOUT_S", "20"},
+                                               {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "500"},
+                                               {"ZENDREL_TEST_HTTP_TIMEOUT_MS", "15000"}};
+  std::vector<std::string> args{copy.string(), "-once"};
+  std::string executable = copy.string();
+  if (!program.launcher.empty()) {
+    executable = program.launcher;
+  } else {
+    args.erase(args.begin());
+  }
+
+  OnceOutcome outcome;
+  {
+    ChildProcess child(executable, args, env);
+    std::thread alongside;
+    if (case_under_test.while_running) {
+      alongside = std::thread([&] {
+        WaitForRequests("GET", "/v1/reset", 1);
+        case_under_test.while_running(*this);
+      });
+    }
+    const std::optional<int> status = child.Wait(std::chrono::seconds(180));
+    if (alongside.joinable()) alongside.join();
+    outcome.status = status.value_or(-1);
+    outcome.output = child.Output();
+    outcome.errors = child.Errors();
+  }
+  const fs::path log = folder.path() / "Zendrel.log";
+  if (fs::exists(log)) {
+    outcome.log_bytes = ReadFile(log);
+    for (const std::string& message : LogMessages(log)) {
+      outcome.log.push_back(program.log_in_windows_1252 ? Windows1252ToUtf8(message) : message);
+    }
+  }
+  return outcome;
+}
+
+const std::vector<EndToEndCase>& EndToEndCycle::Cases() {
+  static const std::vector<EndToEndCase> cases{
+      {"BothCampaignsPostExactBodiesAndMoveTheirIndexes",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 100, BRINDEX_ATIVARTOPVENDA = 'Y', BRINDEX_ULTIMOENVIOTOPVENDA = 0");
+         t.RecordIndexWrites();
+         t.InsertPontos(99, "VV", 499, "1");  // already sent
+         t.InsertPontos(101, "VV", 601, "12.34");
+         t.InsertPontos(102, "VP", 602, "5");  // moves the index without a posting
+         t.InsertPontos(103, "RC", 603, "-7.5", "444.555.666-01");
+         t.InsertFuncionario(1, "'123.456.789-09'");
+         t.InsertFuncionario(2, "'987.654.321-00'");
+         t.InsertMovTopVendas(1, "2021-09-23", "14:30:00", 1, "7891 & 2", "3", 55);
+         t.InsertMovTopVendas(2, "2021-09-24", "08:00:00", 2, "789", "2.5", 57, "D");
+       },
+       nullptr,
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 0) << outcome.errors;
+         const auto requests = platform_->Requests();
+         EXPECT_EQ(MethodsAndPaths(requests),
+                   (std::vector<std::string>{"GET /v1/reset", "POST /v1/lancador", "POST /v1/lancador", "GET /v1/reset",
+                                             "POST /v1/lancador", "POST /v1/lancador"}));
+         const auto postings = t.Postings();
+         ASSERT_EQ(postings.size(), 4u);
+         EXPECT_EQ(postings[0].body,
+                   "cpf=11122233396&legado=601&ponto=12.34&dtocorrencia=2026-12-10 09:30:00&tipo=0"
+                   "&cnpj=12345678000195&versao=quimero9.0");
+         EXPECT_EQ(postings[1].body,
+                   "cpf=44455566601&legado=603&ponto=-7.50&dtocorrencia=2026-12-10 09:30:00&tipo=1"
+                   "&cnpj=12345678000195&versao=quimero9.0");
+         EXPECT_EQ(postings[2].body,
+                   "software=quimero&versao=9.0&cnpj=12345678000195&cpf=12345678909&legado=55&ean=7891 & 2"
+                   "&quantidade=3&dtocorrencia=2021-09-23 14:30:00&tipo=0");
+         EXPECT_EQ(postings[3].body,
+                   "software=quimero&versao=9.0&cnpj=12345678000195&cpf=98765432100&legado=57&ean=789"
+                   "&quantidade=2&dtocorrencia=2021-09-24 08:00:00&tipo=2");
+         EXPECT_EQ(t.IndexWrites(), (std::vector<std::int64_t>{101, 102, 103}));
+         EXPECT_EQ(t.PontosIndex(), 103);
+         EXPECT_EQ(t.TopVendasIndex(), 2);
+         EXPECT_TRUE(outcome.log.empty());
+       }},
+
+      {"ARefusalStopsTheCampaignAndIsLoggedInTheHostsEncoding",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 100");
+         t.InsertPontos(101, "VV", 601, "10");
+         t.InsertPontos(102, "VV", 602, "10");
+         t.InsertPontos(103, "VV", 603, "10");
+         platform_->Script("POST", "/v1/lancador",
+                           {ScriptedReply::Json(200, "{}"), ScriptedReply::Json(400, R"({"errors":["CPF inválido"]})")});
+       },
+       nullptr,
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 0) << outcome.errors;
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"601", "602"}));
+         EXPECT_EQ(t.PontosIndex(), 101);
+         EXPECT_EQ(outcome.log, std::vector<std::string>{"MovimentoPontos: CPF inválido"});
+         EXPECT_NE(outcome.log_bytes.find(t.AsLogBytes(" - MovimentoPontos: CPF inválido\r\n")), std::string::npos)
+             << outcome.log_bytes;
+         // -once shows the entry it wrote.
+         EXPECT_NE(outcome.output.find("MovimentoPontos: CPF inv"), std::string::npos) << outcome.output;
+       }},
+
+      {"APointsResetBeforeTheFirstMovementResendsEverything",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 103");
+         t.InsertPontos(101, "VV", 601, "10", "111.222.333-96", "2026-11-20");
+         t.InsertPontos(102, "VV", 602, "10", "111.222.333-96", "2026-11-21");
+         t.InsertPontos(103, "VV", 603, "10", "111.222.333-96", "2026-11-22");
+         platform_->Script("GET", "/v1/reset",
+                           {ScriptedReply::Json(200, R"([{"data":"2026-11-01T10:00:00","uri":" r-1 "}])")});
+       },
+       nullptr,
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 0) << outcome.errors;
+         const auto acks = Only(platform_->Requests(), "POST", "/v1/reset");
+         ASSERT_EQ(acks.size(), 1u);
+         EXPECT_EQ(acks[0].body, "cnpj=12345678000195&uri= r-1 ");
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"601", "602", "603"}));
+         EXPECT_EQ(t.PontosIndex(), 103);
+       }},
+
+      {"TheTopSalesFirstRunRebuildsFromTodayAndSends",
+       [](EndToEndCycle& t) {
+         t.CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = NULL");
+         t.InsertMovTopVendas(5, "2026-01-01", "08:00:00", 1, "789", "1", 42);  // an old row: the rebuild drops it
+         t.db_->Execute("ALTER SEQUENCE GEN_BRINDEX_MOV_TOPVENDAS RESTART WITH 5");
+         t.InsertVenda(10, "2026-12-09", 1, "789");                              // before today
+         t.InsertVenda(11, "2026-12-10", 1, "789", "'2026-12-10 11:00:00'");  // cancelled
+         t.InsertVenda(13, "2026-12-10", 1, "789");
+         t.InsertVenda(14, "2026-12-10", 2, "789");
+       },
+       nullptr,
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 0) << outcome.errors;
+         EXPECT_EQ(t.Rows("SELECT CODIGOMOVIMENTO, VENDEDOR FROM BRINDEX_MOV_TOPVENDAS ORDER BY SEQUENCIAL"),
+                   (std::vector<std::string>{"13|1", "14|2"}));
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"13", "14"}));
+         EXPECT_EQ(t.TopVendasIndex(), t.db_->SelectInteger("SELECT MAX(SEQUENCIAL) FROM BRINDEX_MOV_TOPVENDAS"));
+         EXPECT_GT(t.TopVendasIndex().value_or(0), 5);
+       }},
+
+      // The attachment is killed (as an administrator does) while the cycle waits for the
+      // platform's answer to the reset question: the cycle reconnects and delivers.
+      {"AKilledAttachmentIsReconnectedAndTheMovementsStillGo",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
+         t.InsertPontos(1, "VV", 501, "10");
+         t.InsertPontos(2, "VV", 502, "10");
+         ScriptedReply slow = ScriptedReply::Json(200, "[]");
+         slow.delay_ms = 2000;
+         platform_->Script("GET", "/v1/reset", {slow});
+       },
+       [](EndToEndCycle& t) {
+         // The program's attachment is open while it waits for the platform.
+         EXPECT_GE(t.db_->SelectInteger("SELECT COUNT(*) FROM MON$ATTACHMENTS "
+                                        "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0")
+                       .value_or(0),
+                   1);
+         t.db_->KillOtherAttachments();
+       },
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 0) << outcome.errors;
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"501", "502"}));
+         EXPECT_EQ(t.PontosIndex(), 2);
+         EXPECT_TRUE(outcome.log.empty());
+       }},
+
+      // Two tills commit out of order: the cycle waits for the older movement instead of
+      // passing over it, and sends both in order once it is committed.
+      {"AMovementCommittedWhileTheCycleWaitsIsSentInOrder",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
+         t.InsertPontos(1, "VV", 500, "10");
+         t.db_->Execute("ALTER SEQUENCE GEN_BRINDEX_PONTOS RESTART WITH 200");
+         t.tills_.push_back(t.db_->OpenSession());
+         t.tills_.push_back(t.db_->OpenSession());
+         t.tills_[0]->Execute(fmt::format(kTillInsertPontos, 201));  // takes 201, not committed yet
+         t.tills_[1]->Execute(fmt::format(kTillInsertPontos, 202));  // takes 202
+         t.tills_[1]->Commit();
+       },
+       [](EndToEndCycle& t) {
+         t.WaitForAReadOfPendingMovementsThatWaits();
+         t.tills_[0]->Commit();
+       },
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 0) << outcome.errors;
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"500", "201", "202"}));
+         EXPECT_EQ(t.PontosIndex(), 202);
+         EXPECT_TRUE(outcome.log.empty());
+       }},
+  };
+  return cases;
+}
+
+}  // namespace zendrel::testing
