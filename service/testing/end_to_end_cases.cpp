@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "service/testing/child_process.h"
+#include "support/testing/eventually.h"
 #include "support/text_codec.h"
 
 namespace zendrel::testing {
 namespace {
 
-using std::chrono::milliseconds;
 
 std::vector<std::string> Legados(const std::vector<RecordedRequest>& postings) {
   std::vector<std::string> legados;
@@ -52,24 +52,13 @@ constexpr const char* kTillInsertPontos =
 }  // namespace
 
 void EndToEndCycle::WaitForRequests(const std::string& method, const std::string& path, std::size_t count) const {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < until) {
-    if (Only(platform_->Requests(), method, path).size() >= count) return;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  ADD_FAILURE() << "within 60 s the platform did not receive " << count << " x " << method << " " << path;
+  EXPECT_TRUE(Eventually([&] { return Only(platform_->Requests(), method, path).size() >= count; }))
+      << "within 60 s the platform did not receive " << count << " x " << method << " " << path;
 }
 
 void EndToEndCycle::WaitForAReadOfPendingMovementsThatWaits() const {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < until) {
-    const auto waiting = db_->SelectInteger(
-        "SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$STATE = 1 "
-        "AND MON$SQL_TEXT CONTAINING 'IDENTIFICACAO_MOVIMENTO' AND MON$SQL_TEXT CONTAINING 'ORDER BY MOVIMENTO'");
-    if (waiting.value_or(0) > 0) return;
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ADD_FAILURE() << "within 60 s no read of the pending points movements was seen waiting";
+  EXPECT_TRUE(Eventually([&] { return db_->AnotherAttachmentIsRunningOn("BRINDEX_PONTOS"); }))
+      << "within 60 s no read of the pending points movements was seen waiting";
 }
 
 std::string EndToEndCycle::AsLogBytes(const std::string& utf8) const {
