@@ -13,7 +13,6 @@
 namespace zendrel::testing {
 namespace {
 
-
 std::vector<std::string> Legados(const std::vector<RecordedRequest>& postings) {
   std::vector<std::string> legados;
   for (const RecordedRequest& r : postings) legados.push_back(FormField(r.body, "legado"));
