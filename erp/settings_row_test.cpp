@@ -1,5 +1,7 @@
 // The settings row on the real server: which row, the write-back with and without a
-// primary key, unchanged values, failures, and the CNPJ read.
+// primary key, unchanged values, failures, the write tried again when an ERP till holds
+// or changes the row, a refused commit, a commit lost with the connection, and the
+// CNPJ read.
 #include "erp/settings_row.h"
 
 #include <gtest/gtest.h>
@@ -285,6 +287,61 @@ TEST_P(SettingsRowTest, RefusedCommitIsRolledBackAndLeavesTheRowFree) {
   row_.WriteInteger("BRINDEX_ULTIMOENVIOTOPVENDA", 9);
   EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIOTOPVENDA", 1), 9);
   EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 40);
+}
+
+// The connection is lost while the commit runs (an ERP commit trigger waits for a till,
+// and the attachment is killed meanwhile): whether the write was stored is unknown, so
+// it is not run again blindly; the row read again tells, and here it was not stored,
+// so the write runs again on the new attachment and lands once.
+TEST_P(SettingsRowTest, CommitLostWithTheConnectionIsDecidedByReadingTheRowAgain) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (1, '11', 40)");
+  db_.Execute("CREATE TABLE TRAVA (ID INTEGER)");
+  db_.Execute("INSERT INTO TRAVA (ID) VALUES (1)");
+  // Only the transaction that writes 41 waits in its commit.
+  db_.Execute(
+      "CREATE TRIGGER MARCA_ESPERA FOR PADRAO AFTER UPDATE AS BEGIN "
+      "IF (NEW.BRINDEX_ULTIMOENVIO = 41) THEN RDB$SET_CONTEXT('USER_TRANSACTION', 'ESPERAR', '1'); END");
+  // It first says, committed, that it is about to wait.
+  db_.Execute("CREATE TABLE SINAL (ID INTEGER)");
+  db_.Execute(
+      "CREATE TRIGGER ESPERA_NA_CONFIRMACAO ON TRANSACTION COMMIT AS BEGIN "
+      "IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'ESPERAR') = '1') THEN BEGIN "
+      "IN AUTONOMOUS TRANSACTION DO INSERT INTO SINAL (ID) VALUES (1); "
+      "IN AUTONOMOUS TRANSACTION DO UPDATE TRAVA SET ID = ID; END END");
+  connection_.Disconnect();  // an attachment learns of database triggers when it is made
+  connection_.Connect();
+  connection_.SetReconnectPolicy({3, std::chrono::milliseconds(100)});
+  write_.SetLockTimeout(std::chrono::seconds(20));
+  row_.SetWritePolicy({2, std::chrono::milliseconds(50)});
+  row_.Open();
+  std::unique_ptr<testing::SqlSession> till = db_.OpenSession();
+  till->Execute("UPDATE TRAVA SET ID = 2");  // held: the commit trigger waits for it
+
+  std::string helper_failure = "the commit never waited in its trigger within 20 s";
+  std::thread killer([&] {
+    try {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (std::chrono::steady_clock::now() < deadline) {
+        if (db_.SelectInteger("SELECT COUNT(*) FROM SINAL").value_or(0) > 0) {
+          // From the signal on, the commit is under way: its trigger runs inside it.
+          db_.KillOtherAttachments();  // the write's and the till's
+          helper_failure.clear();
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    } catch (const std::exception& e) {
+      helper_failure = e.what();
+    }
+  });
+  EXPECT_NO_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41));
+  killer.join();
+  ASSERT_EQ(helper_failure, "");
+  ASSERT_FALSE(retries_.empty());
+  EXPECT_EQ(retries_[0].code, DatabaseError::kCommitOutcomeUnknown) << retries_[0].message;
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 41);
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 41);
+  EXPECT_FALSE(write_.Active());
 }
 
 TEST_P(SettingsRowTest, EmptyTableReadsEveryColumnAsNull) {

@@ -1,7 +1,8 @@
 // A small service-control tool for the Windows tests: Wine's sc and net can start and
 // stop a service but not pause, continue or interrogate it.
 //   service_control <pause|continue|interrogate|query> <service>
-// Prints the state the service reports afterwards (RUNNING, PAUSED, ...) and exits 0,
+// Prints the state the service reports afterwards (RUNNING, PAUSED, ...; during a stop
+// also its checkpoint) and exits 0,
 // or prints the system's error and exits 1.
 #include <windows.h>
 
@@ -65,8 +66,11 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(100);
     }
     if (result == 0) {
-      std::wprintf(L"%ls controls=%lu wait_hint=%lu\n", StateName(status.dwCurrentState), status.dwControlsAccepted,
+      std::wprintf(L"%ls controls=%lu wait_hint=%lu", StateName(status.dwCurrentState), status.dwControlsAccepted,
                    status.dwWaitHint);
+      // A stop in progress shows its progress, which must rise while it lasts.
+      if (status.dwCurrentState == SERVICE_STOP_PENDING) std::wprintf(L" checkpoint=%lu", status.dwCheckPoint);
+      std::wprintf(L"\n");
     }
   }
   CloseServiceHandle(service);
