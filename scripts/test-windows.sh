@@ -263,7 +263,8 @@ wine sc query SrvZendrel >/dev/null 2>&1 && fail "SrvZendrel still known to the 
 wineserver -k >/dev/null 2>&1 || true
 
 # ---------------------------------------------------------------------------
-# BEGIN stop during a slow cycle (one block of its own; it only adds to the script)
+# BEGIN stop during a slow cycle, and the relay lock (one block of its own; it only adds to
+# the script)
 # A stop while a poll cycle runs: the service reports STOP_PENDING with a rising
 # checkpoint until the cycle has ended, and STOPPED only after it. The test build's
 # cycles begin with a log line and then take 8 s (ZENDREL_TEST_SLOW_CYCLE_MS); each
@@ -315,8 +316,33 @@ else
 fi
 timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent || fail "slow cycle: -uninstall"
 wine reg delete "$SYSTEM_ENVIRONMENT" /v ZENDREL_TEST_SLOW_CYCLE_MS /f >/dev/null 2>&1 || true
+
+# The relay lock on Windows (a global named mutex): a "-once" started while another
+# one runs its (slow) cycle in the same folder changes nothing, says how to stop the
+# service and exits 1.
+step "Two -once runs in one folder"
+rm -f "$FOLDER/Zendrel.log"
+ZENDREL_TEST_SLOW_CYCLE_MS=8000 timeout 120 wine "$FOLDER/ZendrelTest.exe" -once >"$WORK/first-once.out" 2>&1 &
+first_once=$!
+for _ in $(seq 120); do (( $(slow_lines "$SLOW_BEGIN") >= 1 )) && break; sleep 0.5; done
+if (( $(slow_lines "$SLOW_BEGIN") == 1 && $(slow_lines "$EXPECTED_LOG_LINE") == 0 )); then
+  set +e
+  timeout 120 wine "$FOLDER/ZendrelTest.exe" -once >"$WORK/second-once.out" 2>"$WORK/second-once.err"
+  second_status=$?
+  set -e
+  echo "second -once: exit status $second_status"
+  tr -d '\r' <"$WORK/second-once.err" | grep -v '^[0-9a-f]*:err:' | sed 's/^/  /' || true
+  ((second_status == 1)) || fail "second -once: exit status $second_status instead of 1"
+  grep -qF 'sc stop SrvZendrel' "$WORK/second-once.err" "$WORK/second-once.out" ||
+    fail "second -once: no line saying how to stop the service"
+  (( $(slow_lines "$SLOW_BEGIN") == 1 )) || fail "second -once: it began a cycle of its own"
+else
+  fail "first -once: no slow cycle began within 60 s"
+fi
+wait "$first_once" || true
+(( $(slow_lines "$EXPECTED_LOG_LINE") == 1 )) || fail "first -once: its cycle did not end with its log line"
 wineserver -k >/dev/null 2>&1 || true
-# END stop during a slow cycle
+# END stop during a slow cycle, and the relay lock
 
 # ---------------------------------------------------------------------------
 step "The shipped executable"
