@@ -49,6 +49,11 @@ bool DatabaseError::lock_timeout() const {
   return HasCode(335544510) || HasCode(335545096);
 }
 
+bool DatabaseError::update_conflict() const {
+  // isc_update_conflict, and isc_concurrent_transaction that comes with it.
+  return HasCode(335544451) || HasCode(335544878);
+}
+
 void ThrowStatus(const FirebirdApi& api, const ISC_STATUS* status) {
   std::vector<long> codes;
   // The vector is a list of clusters: isc_arg_gds carries an error code; the other

@@ -15,6 +15,9 @@ class DatabaseError : public std::runtime_error {
   // Code of a failure found by the data layer itself (a settings write that did not
   // change exactly one row, a statement used in the wrong state).
   static constexpr long kDataLayer = -2;
+  // Code of a commit whose answer the lost connection took with it: the work may or
+  // may not have been stored, so the statement is not run again blindly.
+  static constexpr long kCommitOutcomeUnknown = -3;
 
   DatabaseError(std::string message, long code);
   // `codes` are every error code of the client's status vector, the first one first.
@@ -33,6 +36,11 @@ class DatabaseError : public std::runtime_error {
   // A wait for a record held by another transaction reached the lock time-out (for
   // a read in a waiting transaction: the read conflict that ends the wait).
   bool lock_timeout() const;
+
+  // A write met a row that another transaction changed and committed while this one
+  // waited for it (the row is there, but in a version this transaction cannot change).
+  // Firebird 3 also reports so a waiting write whose lock time-out ran out.
+  bool update_conflict() const;
 
  private:
   std::vector<long> codes_;

@@ -492,10 +492,21 @@ void Query::ExecSQL() { ExecSQL(-1); }
 
 void Query::ExecSQL(long required_rows) {
   Close();
-  connection_.RunStatement(transaction_.auto_start_commit(), [this, required_rows] { DoExec(required_rows); });
+  // A statement whose transaction died with the connection before its commit is run
+  // again on the new attachment. One whose commit was under way is not: the server
+  // may have stored it before the connection went, and only the caller can tell.
+  bool commit_sent = false;
+  connection_.RunStatement(transaction_.auto_start_commit(), [this, required_rows, &commit_sent] {
+    if (commit_sent) {
+      throw DatabaseError("A conexão com o banco de dados caiu durante a confirmação do comando; não se sabe "
+                          "se ele foi gravado",
+                          DatabaseError::kCommitOutcomeUnknown);
+    }
+    DoExec(required_rows, commit_sent);
+  });
 }
 
-void Query::DoExec(long required_rows) {
+void Query::DoExec(long required_rows, bool& commit_sent) {
   if (!connection_.Connected()) Fail("Conexão com o banco de dados não está aberta");
   rows_affected_ = 0;
   rows_pending_ = false;
@@ -517,6 +528,8 @@ void Query::DoExec(long required_rows) {
     transaction_.EndUse(false);
     throw;
   }
+  // A commit that fails ends the transaction itself (rolled back).
+  commit_sent = transaction_.auto_start_commit();
   transaction_.EndUse(true);
 }
 

@@ -52,7 +52,9 @@ class Query final : public AttachmentUser {
   void Next();
 
   // Runs a statement that returns no rows. In an automatic transaction it is
-  // committed at once; in an explicit one it waits for the caller's commit.
+  // committed at once; in an explicit one it waits for the caller's commit. A commit
+  // that fails is rolled back; one the lost connection took with it raises
+  // DatabaseError::kCommitOutcomeUnknown (after reconnecting) instead of running again.
   void ExecSQL();
   // Runs it like ExecSQL, but when it changed other than `required_rows` rows an
   // automatic transaction is rolled back instead of committed, and DatabaseError is
@@ -84,7 +86,7 @@ class Query final : public AttachmentUser {
   using SqldaPtr = std::unique_ptr<XSQLDA, SqldaDeleter>;
 
   void DoOpen();
-  void DoExec(long required_rows);
+  void DoExec(long required_rows, bool& commit_sent);
   void DoPrepare();
   void Fetch();
   void ExecuteStatement();

@@ -3,6 +3,10 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <exception>
+#include <thread>
+
 #include "erp/database_error.h"
 #include "erp/query.h"
 #include "erp/statements.h"
@@ -24,25 +28,31 @@ const char* const kPrimaryKeyColumns =
 
 }  // namespace
 
-SettingsRow::SettingsRow(Connection& connection, Transaction& read, Transaction& write)
-    : connection_(connection), read_(read), write_(write) {}
+SettingsRow::SettingsRow(Connection& connection, Transaction& read, Transaction& write, SettingsWritePolicy policy)
+    : connection_(connection), read_(read), write_(write), policy_(policy) {}
 
 void SettingsRow::Open() {
+  primary_key_.reset();
+  updates_.clear();
+  if (!ReadRowAgain()) {
+    // The columns are known all the same: every one reads as NULL.
+    Query query(connection_, read_);
+    query.SetSQL(S1);
+    query.Prepare();
+    row_.clear();
+    for (std::string& name : query.FieldNames()) row_.push_back(FieldValue::Null(FieldValue::Kind::Text, name));
+  }
+  active_ = true;
+}
+
+bool SettingsRow::ReadRowAgain() {
   Query query(connection_, read_);
   query.SetSQL(S1);
   query.Open();
-  std::vector<FieldValue> row;
-  if (!query.Eof()) {
-    row = query.Row();
-  } else {
-    for (std::string& name : query.FieldNames()) row.push_back(FieldValue::Null(FieldValue::Kind::Text, name));
-  }
   has_row_ = !query.Eof();
+  if (has_row_) row_ = query.Row();
   query.Close();
-  row_ = std::move(row);
-  primary_key_.reset();
-  updates_.clear();
-  active_ = true;
+  return has_row_;
 }
 
 void SettingsRow::Close() {
@@ -118,8 +128,46 @@ const std::vector<std::string>& SettingsRow::PrimaryKey() {
 
 void SettingsRow::Write(std::size_t index, FieldValue value) {
   if (!has_row_) Fail("A tabela PADRAO não tem linha para gravar " + row_[index].name());
+  if (!row_[index].is_sql_null() && row_[index].SameValue(value)) return;
+
+  const int attempts = std::max(1, policy_.attempts);
+  for (int attempt = 1;; ++attempt) {
+    std::exception_ptr failure;
+    bool read_again = false;
+    try {
+      SendWrite(index, value);
+      row_[index] = std::move(value);
+      return;
+    } catch (const DatabaseError& error) {
+      if (attempt >= attempts || !MayTryAgain(error)) throw;
+      if (retry_observer_) retry_observer_(attempt, error);
+      failure = std::current_exception();
+      // Without a key every column read is part of the key, so the row must be read
+      // as it is now; after a lost commit only the row can tell whether the write
+      // was stored, and running it blindly again could not tell either.
+      read_again = PrimaryKey().empty() || error.code() == DatabaseError::kCommitOutcomeUnknown;
+    }
+    std::this_thread::sleep_for(policy_.pause);
+    if (read_again) {
+      if (!ReadRowAgain()) std::rethrow_exception(failure);
+      // Already stored: by the commit whose answer was lost, or by someone else.
+      if (!row_[index].is_sql_null() && row_[index].SameValue(value)) return;
+    }
+  }
+}
+
+bool SettingsRow::MayTryAgain(const DatabaseError& error) const {
+  if (error.update_conflict() || error.lock_timeout() || error.code() == DatabaseError::kCommitOutcomeUnknown) {
+    return true;
+  }
+  // Without a key, a row that matched nothing may have had another column changed
+  // by the ERP; two rows that look alike stay a failure.
+  return error.code() == DatabaseError::kDataLayer && last_rows_affected_ == 0 && primary_key_ &&
+         primary_key_->empty();
+}
+
+void SettingsRow::SendWrite(std::size_t index, const FieldValue& value) {
   const FieldValue& current = row_[index];
-  if (!current.is_sql_null() && current.SameValue(value)) return;
 
   // The row is found by its primary key, or, without one, by every value read.
   std::vector<std::size_t> key;
@@ -162,15 +210,16 @@ void SettingsRow::Write(std::size_t index, FieldValue value) {
   update.SetValue("NOVO_VALOR", value);
   for (const auto& [param, read] : key_values) update.SetValue(param, read);
   last_write_sql_ = sql;
+  last_rows_affected_ = -1;
   try {
     update.ExecSQL(1);
   } catch (const DatabaseError& error) {
     if (error.code() != DatabaseError::kDataLayer || update.RowsAffected() == 1) throw;
+    last_rows_affected_ = update.RowsAffected();
     throw DatabaseError(fmt::format("A gravação de {} em PADRAO alterou {} linhas em vez de uma", current.name(),
-                                    update.RowsAffected()),
+                                    last_rows_affected_),
                         DatabaseError::kDataLayer);
   }
-  row_[index] = std::move(value);
 }
 
 }  // namespace zendrel

@@ -1,8 +1,15 @@
 // The settings row on the real server: which row, the write-back with and without a
-// primary key, unchanged values, failures, and the CNPJ read.
+// primary key, unchanged values, failures, the write tried again when an ERP till holds
+// or changes the row, a refused commit, a commit lost with the connection, and the
+// CNPJ read.
 #include "erp/settings_row.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "erp/database_error.h"
 #include "erp/testing/test_database.h"
@@ -22,7 +29,33 @@ class SettingsRowTest : public ::testing::TestWithParam<bool> {
         row_(connection_, read_, write_) {
     db_.ConfigureConnection(connection_);
     connection_.Connect();
+    row_.SetWritePolicy({5, std::chrono::milliseconds(50)});
+    row_.SetRetryObserver([this](int, const DatabaseError& error) {
+      retries_.push_back({error.code(), error.update_conflict(), error.lock_timeout(), error.what()});
+    });
   }
+
+  // Waits until the settings write's UPDATE is running (waiting for a lock) on the
+  // server; returns what did not happen, or "".
+  std::string WaitForTheWriteToWait() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (db_.SelectInteger("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 "
+                            "AND MON$SQL_TEXT STARTING WITH 'UPDATE PADRAO'")
+              .value_or(0) > 0) {
+        return "";
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return "the settings write never waited for the till's lock within 30 s";
+  }
+
+  struct Retry {
+    long code;
+    bool update_conflict;
+    bool lock_timeout;
+    std::string message;
+  };
 
   std::optional<std::int64_t> Stored(const std::string& column, int codigo) const {
     return db_.SelectInteger("SELECT " + column + " FROM PADRAO WHERE CODIGO = " + std::to_string(codigo));
@@ -33,6 +66,7 @@ class SettingsRowTest : public ::testing::TestWithParam<bool> {
   Transaction read_;
   Transaction write_;
   SettingsRow row_;
+  std::vector<Retry> retries_;
 };
 
 TEST_P(SettingsRowTest, OnlyTheLowestCodigoIsReadAndWritten) {
@@ -118,13 +152,196 @@ TEST_P(SettingsRowTest, DeletedRowMakesTheWriteFailAndKeepsTheOldValue) {
   EXPECT_FALSE(write_.Active());
 }
 
-TEST_P(SettingsRowTest, ChangedKeyMakesTheWriteFailAndLeavesTheStoredValue) {
+// With a primary key a changed key means another row; without one, every column is
+// the key, and a row whose other column the ERP changed is read again and written.
+TEST_P(SettingsRowTest, ChangedKeyFailsWithAKeyAndIsReadAgainWithout) {
   db_.Execute("INSERT INTO PADRAO (CODIGO, BRINDEX_ULTIMOENVIO) VALUES (1, 40)");
   row_.Open();
   db_.Execute("UPDATE PADRAO SET CODIGO = 2");
-  EXPECT_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41), DatabaseError);
-  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 2), 40);
+  if (GetParam()) {
+    EXPECT_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41), DatabaseError);
+    EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 2), 40);
+    EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 40);
+  } else {
+    row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41);
+    EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 2), 41);
+    EXPECT_EQ(row_.Field("CODIGO").AsInteger(), 2);
+    ASSERT_EQ(retries_.size(), 1U);
+    EXPECT_EQ(retries_[0].code, DatabaseError::kDataLayer);
+  }
+}
+
+// An ERP till that changed another column of the row and committed before the write.
+TEST_P(SettingsRowTest, WriteLandsAfterTheErpChangedAnotherColumn) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (1, '11', 40)");
+  row_.Open();
+  db_.Execute("UPDATE PADRAO SET CGC = '22'");
+  row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 41);
+  EXPECT_EQ(db_.SelectText("SELECT CGC FROM PADRAO"), "22");  // the ERP's change stays
+  EXPECT_EQ(retries_.size(), GetParam() ? 0U : 1U);
+  EXPECT_FALSE(write_.Active());
+}
+
+// An ERP transaction changes the row and commits while the write waits for it: the
+// waiting UPDATE ends in an update conflict, and a new transaction writes the value.
+TEST_P(SettingsRowTest, WriteLandsAfterAnUpdateConflict) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (1, '11', 40)");
+  row_.Open();
+  std::unique_ptr<testing::SqlSession> till = db_.OpenSession();
+  till->Execute("UPDATE PADRAO SET CGC = '22'");
+  std::string helper_failure;
+  std::thread committer([&] {
+    helper_failure = WaitForTheWriteToWait();
+    till->Commit();
+  });
+  EXPECT_NO_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41));
+  committer.join();
+  ASSERT_EQ(helper_failure, "");
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 41);
+  EXPECT_EQ(db_.SelectText("SELECT CGC FROM PADRAO"), "22");
+  ASSERT_FALSE(retries_.empty());
+  EXPECT_TRUE(retries_[0].update_conflict) << retries_[0].message;
+  EXPECT_FALSE(write_.Active());
+}
+
+// An ERP transaction holds the row past the lock time-out: with one attempt the
+// write fails and the row keeps its value; with more, the attempt after the ERP let
+// go of the row writes it.
+TEST_P(SettingsRowTest, LockTimeOutIsTriedAgainWithinTheAttempts) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (1, '11', 40)");
+  write_.SetLockTimeout(std::chrono::seconds(1));
+  struct Case {
+    int attempts;
+    bool lands;
+  };
+  for (const Case& c : {Case{1, false}, Case{3, true}}) {
+    SCOPED_TRACE(c.attempts);
+    retries_.clear();
+    row_.SetWritePolicy({c.attempts, std::chrono::milliseconds(50)});
+    row_.Open();
+    std::unique_ptr<testing::SqlSession> till = db_.OpenSession();
+    till->Execute("UPDATE PADRAO SET CGC = '11'");
+    // The till lets go of the row once the first attempt has failed.
+    const auto started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration first_wait{};
+    row_.SetRetryObserver([&](int, const DatabaseError& error) {
+      first_wait = std::chrono::steady_clock::now() - started;
+      retries_.push_back({error.code(), error.update_conflict(), error.lock_timeout(), error.what()});
+      if (till->InTransaction()) till->Rollback();
+    });
+    // Firebird 3 reports a waiting UPDATE's time-out as an update conflict.
+    const auto held = [](bool update_conflict, bool lock_timeout) { return update_conflict || lock_timeout; };
+    if (c.lands) {
+      EXPECT_NO_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41));
+      EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 41);
+      ASSERT_EQ(retries_.size(), 1U);
+      EXPECT_TRUE(held(retries_[0].update_conflict, retries_[0].lock_timeout)) << retries_[0].message;
+      // It failed by waiting out the lock time-out, not at once.
+      EXPECT_GE(first_wait, std::chrono::milliseconds(500));
+    } else {
+      try {
+        row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41);
+        FAIL() << "a write into a held row succeeded";
+      } catch (const DatabaseError& error) {
+        EXPECT_TRUE(held(error.update_conflict(), error.lock_timeout())) << error.what();
+      }
+      EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 40);
+      EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 40);
+      EXPECT_TRUE(retries_.empty());
+    }
+    EXPECT_FALSE(write_.Active());
+    till.reset();
+    row_.Close();
+  }
+}
+
+// A commit the database refuses (here an ERP commit trigger) is rolled back: the
+// caller gets the error, the row keeps what is stored and is not left locked, and
+// the failed value is not committed later together with another write.
+TEST_P(SettingsRowTest, RefusedCommitIsRolledBackAndLeavesTheRowFree) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO, BRINDEX_ULTIMOENVIOTOPVENDA) "
+              "VALUES (1, '11', 40, 7)");
+  db_.Execute("CREATE EXCEPTION INDICE_RECUSADO 'indice recusado'");
+  db_.Execute(
+      "CREATE TRIGGER RECUSA_INDICE_99 ON TRANSACTION COMMIT AS BEGIN "
+      "IF (EXISTS (SELECT 1 FROM PADRAO WHERE BRINDEX_ULTIMOENVIO = 99)) THEN EXCEPTION INDICE_RECUSADO; END");
+  // An attachment learns of database triggers when it is made.
+  connection_.Disconnect();
+  connection_.Connect();
+  row_.Open();
+  try {
+    row_.WriteInteger("BRINDEX_ULTIMOENVIO", 99);
+    FAIL() << "a write whose commit was refused succeeded";
+  } catch (const DatabaseError& error) {
+    EXPECT_NE(std::string(error.what()).find("indice recusado"), std::string::npos) << error.what();
+  }
+  EXPECT_FALSE(write_.Active());
+  EXPECT_TRUE(retries_.empty());
   EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 40);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 40);
+  // A till that never waits can change the row at once: nothing holds it.
+  std::unique_ptr<testing::SqlSession> till = db_.OpenSession();
+  EXPECT_NO_THROW(till->Execute("UPDATE PADRAO SET BRINDEX_ULTIMOENVIOTOPVENDA = 8"));
+  till->Rollback();
+  row_.WriteInteger("BRINDEX_ULTIMOENVIOTOPVENDA", 9);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIOTOPVENDA", 1), 9);
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 40);
+}
+
+// The connection is lost while the commit runs (an ERP commit trigger waits for a till,
+// and the attachment is killed meanwhile): whether the write was stored is unknown, so
+// it is not run again blindly; the row read again tells, and here it was not stored,
+// so the write runs again on the new attachment and lands once.
+TEST_P(SettingsRowTest, CommitLostWithTheConnectionIsDecidedByReadingTheRowAgain) {
+  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (1, '11', 40)");
+  db_.Execute("CREATE TABLE TRAVA (ID INTEGER)");
+  db_.Execute("INSERT INTO TRAVA (ID) VALUES (1)");
+  // Only the transaction that writes 41 waits in its commit.
+  db_.Execute(
+      "CREATE TRIGGER MARCA_ESPERA FOR PADRAO AFTER UPDATE AS BEGIN "
+      "IF (NEW.BRINDEX_ULTIMOENVIO = 41) THEN RDB$SET_CONTEXT('USER_TRANSACTION', 'ESPERAR', '1'); END");
+  // It first says, committed, that it is about to wait.
+  db_.Execute("CREATE TABLE SINAL (ID INTEGER)");
+  db_.Execute(
+      "CREATE TRIGGER ESPERA_NA_CONFIRMACAO ON TRANSACTION COMMIT AS BEGIN "
+      "IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'ESPERAR') = '1') THEN BEGIN "
+      "IN AUTONOMOUS TRANSACTION DO INSERT INTO SINAL (ID) VALUES (1); "
+      "IN AUTONOMOUS TRANSACTION DO UPDATE TRAVA SET ID = ID; END END");
+  connection_.Disconnect();  // an attachment learns of database triggers when it is made
+  connection_.Connect();
+  connection_.SetReconnectPolicy({3, std::chrono::milliseconds(100)});
+  write_.SetLockTimeout(std::chrono::seconds(20));
+  row_.SetWritePolicy({2, std::chrono::milliseconds(50)});
+  row_.Open();
+  std::unique_ptr<testing::SqlSession> till = db_.OpenSession();
+  till->Execute("UPDATE TRAVA SET ID = 2");  // held: the commit trigger waits for it
+
+  std::string helper_failure = "the commit never waited in its trigger within 20 s";
+  std::thread killer([&] {
+    try {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (std::chrono::steady_clock::now() < deadline) {
+        if (db_.SelectInteger("SELECT COUNT(*) FROM SINAL").value_or(0) > 0) {
+          // From the signal on, the commit is under way: its trigger runs inside it.
+          db_.KillOtherAttachments();  // the write's and the till's
+          helper_failure.clear();
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    } catch (const std::exception& e) {
+      helper_failure = e.what();
+    }
+  });
+  EXPECT_NO_THROW(row_.WriteInteger("BRINDEX_ULTIMOENVIO", 41));
+  killer.join();
+  ASSERT_EQ(helper_failure, "");
+  ASSERT_FALSE(retries_.empty());
+  EXPECT_EQ(retries_[0].code, DatabaseError::kCommitOutcomeUnknown) << retries_[0].message;
+  EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 41);
+  EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIO").AsInteger(), 41);
+  EXPECT_FALSE(write_.Active());
 }
 
 TEST_P(SettingsRowTest, EmptyTableReadsEveryColumnAsNull) {

@@ -75,8 +75,15 @@ void Transaction::Commit() {
     try {
       ThrowStatus(api, status);
     } catch (const DatabaseError& error) {
-      // A commit the server never answered leaves nothing to end here.
-      if (error.connection_lost()) DropHandle();
+      if (error.connection_lost()) {
+        // A commit the server never answered leaves nothing to end here.
+        DropHandle();
+      } else {
+        // A refused commit leaves the transaction open, holding its locks, and its
+        // work could later be committed together with another statement's: it is
+        // rolled back here, so that what is stored stays as it was.
+        EndAfterFailedCommit();
+      }
       throw;
     }
   }
@@ -133,6 +140,13 @@ void Transaction::EndUse(bool succeeded) {
   } catch (const DatabaseError&) {
     DropHandle();
   }
+}
+
+void Transaction::EndAfterFailedCommit() noexcept {
+  ISC_STATUS_ARRAY status{};
+  connection_.api().rollback_transaction(status, &handle_);
+  // A rollback that fails too (the connection went meanwhile) still ends it here.
+  DropHandle();
 }
 
 void Transaction::DropHandle() noexcept {

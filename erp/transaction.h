@@ -35,7 +35,8 @@ class Transaction final : public AttachmentUser {
   // Starts it. Throws DatabaseError when it is already active or the server refuses.
   void StartTransaction();
   // Commits it. Nothing to do when it is not active; throws DatabaseError when it
-  // died with a lost connection (its work is gone) or the commit fails.
+  // died with a lost connection (its work is gone) or the commit fails. A commit that
+  // the server refuses rolls the transaction back: afterwards it is not active.
   void Commit();
   // Rolls it back; nothing to do when it is not active. A transaction whose
   // connection is gone is simply let go of.
@@ -63,6 +64,7 @@ class Transaction final : public AttachmentUser {
  private:
   std::string ParameterBlock() const;
   void DropHandle() noexcept;
+  void EndAfterFailedCommit() noexcept;
 
   Connection& connection_;
   TransactionMode mode_;

@@ -270,6 +270,88 @@ wine sc query SrvZendrel >/dev/null 2>&1 && fail "SrvZendrel still known to the 
 wineserver -k >/dev/null 2>&1 || true
 
 # ---------------------------------------------------------------------------
+# BEGIN stop during a slow cycle, and the relay lock (one block of its own; it only adds to
+# the script)
+# A stop while a poll cycle runs: the service reports STOP_PENDING with a rising
+# checkpoint until the cycle has ended, and STOPPED only after it. The test build's
+# cycles begin with a log line and then take 8 s (ZENDREL_TEST_SLOW_CYCLE_MS); each
+# ends with its connection failure line (there is no Firebird client under Wine).
+step "A stop during a slow poll cycle"
+wine reg add "$SYSTEM_ENVIRONMENT" /v ZENDREL_TEST_SLOW_CYCLE_MS /t REG_SZ /d 8000 /f >/dev/null
+wineserver -k
+wineserver -w
+wine wineboot >>"$SESSION_LOG" 2>&1
+wineserver -w
+wineserver -p
+rm -f "$FOLDER/Zendrel.log"
+SLOW_BEGIN='Ciclo lento de teste: in'
+slow_lines() {  # $1 = text; prints how many lines of Zendrel.log hold it
+  if [[ -f $FOLDER/Zendrel.log ]]; then grep -acF "$1" "$FOLDER/Zendrel.log" || true; else echo 0; fi
+}
+timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent || fail "slow cycle: -install"
+timeout 60 wine sc start SrvZendrel >/dev/null || fail "slow cycle: sc start SrvZendrel"
+for _ in $(seq 120); do (( $(slow_lines "$SLOW_BEGIN") >= 1 )) && break; sleep 0.5; done
+if (( $(slow_lines "$SLOW_BEGIN") >= 1 && $(slow_lines "$EXPECTED_LOG_LINE") == 0 )); then
+  echo "a slow cycle began; stopping the service while it runs"
+  timeout 30 wine sc stop SrvZendrel >/dev/null 2>&1 || true
+  checkpoints=()
+  stopped=no
+  for _ in $(seq 120); do
+    # The state first, then the log: a STOPPED read before the cycle's last line
+    # would be a STOPPED reported while the cycle still ran.
+    reported=$(control query || true)
+    cycle_ended=$(slow_lines "$EXPECTED_LOG_LINE")
+    case $reported in
+      STOP_PENDING*) checkpoints+=("${reported##*checkpoint=}") ;;
+      STOPPED*|"")
+        stopped=yes
+        ((cycle_ended >= 1)) || fail "slow cycle: STOPPED reported while the cycle still ran"
+        break ;;
+    esac
+    sleep 0.5
+  done
+  echo "checkpoints while stopping: ${checkpoints[*]:-none}"
+  [[ $stopped == yes ]] || fail "slow cycle: the service did not stop within 60 s"
+  distinct=$(printf '%s\n' "${checkpoints[@]}" | sort -un | wc -l)
+  ((${#checkpoints[@]} > 0)) || fail "slow cycle: no STOP_PENDING while the cycle ran"
+  ((distinct >= 2)) || fail "slow cycle: the checkpoint did not rise (${checkpoints[*]:-none})"
+  sorted=$(printf '%s\n' "${checkpoints[@]}" | sort -n | tr '\n' ' ')
+  [[ $sorted == "$(printf '%s\n' "${checkpoints[@]}" | tr '\n' ' ')" ]] || fail "slow cycle: checkpoints fell: ${checkpoints[*]}"
+  (( $(slow_lines "$SLOW_BEGIN") == 1 )) || fail "slow cycle: a second cycle began after the stop"
+else
+  fail "slow cycle: no cycle began within 60 s, or it ended before the stop"
+fi
+timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent || fail "slow cycle: -uninstall"
+wine reg delete "$SYSTEM_ENVIRONMENT" /v ZENDREL_TEST_SLOW_CYCLE_MS /f >/dev/null 2>&1 || true
+
+# The relay lock on Windows (a global named mutex): a "-once" started while another
+# one runs its (slow) cycle in the same folder changes nothing, says how to stop the
+# service and exits 1.
+step "Two -once runs in one folder"
+rm -f "$FOLDER/Zendrel.log"
+ZENDREL_TEST_SLOW_CYCLE_MS=8000 timeout 120 wine "$FOLDER/ZendrelTest.exe" -once >"$WORK/first-once.out" 2>&1 &
+first_once=$!
+for _ in $(seq 120); do (( $(slow_lines "$SLOW_BEGIN") >= 1 )) && break; sleep 0.5; done
+if (( $(slow_lines "$SLOW_BEGIN") == 1 && $(slow_lines "$EXPECTED_LOG_LINE") == 0 )); then
+  set +e
+  timeout 120 wine "$FOLDER/ZendrelTest.exe" -once >"$WORK/second-once.out" 2>"$WORK/second-once.err"
+  second_status=$?
+  set -e
+  echo "second -once: exit status $second_status"
+  tr -d '\r' <"$WORK/second-once.err" | grep -v '^[0-9a-f]*:err:' | sed 's/^/  /' || true
+  ((second_status == 1)) || fail "second -once: exit status $second_status instead of 1"
+  grep -qF 'sc stop SrvZendrel' "$WORK/second-once.err" "$WORK/second-once.out" ||
+    fail "second -once: no line saying how to stop the service"
+  (( $(slow_lines "$SLOW_BEGIN") == 1 )) || fail "second -once: it began a cycle of its own"
+else
+  fail "first -once: no slow cycle began within 60 s"
+fi
+wait "$first_once" || true
+(( $(slow_lines "$EXPECTED_LOG_LINE") == 1 )) || fail "first -once: its cycle did not end with its log line"
+wineserver -k >/dev/null 2>&1 || true
+# END stop during a slow cycle, and the relay lock
+
+# ---------------------------------------------------------------------------
 # Against the real Firebird server, through a test-only fbclient.dll: the -once cases
 # the Linux program passes, -status, and the service relaying in a tick.
 step "The Windows build against the real Firebird server"

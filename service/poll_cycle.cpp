@@ -33,6 +33,7 @@ void TSrvZendrel::Timer1Timer() {
 
   std::exception_ptr failure;
   try {
+    if (settings_.at_cycle_start) settings_.at_cycle_start();
     if (Computador_e_Servidor(folder_, SystemHostIdentity())) {
       erp.Connquimero.Disconnect();
       CarregarParametrosConexao(kUsuarioBanco, kSenhaPrincipal);

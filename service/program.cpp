@@ -8,6 +8,7 @@
 #include "erp/host_identity.h"
 #include "service/command_line.h"
 #include "service/event_log.h"
+#include "service/relay_lock.h"
 #include "service/status_report.h"
 #include "support/executable_folder.h"
 #include "support/log_file.h"
@@ -43,6 +44,33 @@ int RunOnce(TSrvZendrel& module) {
   return status;
 }
 
+// The one relay of the installation, or nullptr after saying why there is none: a
+// "-once" prints one line, a second service process writes one log line.
+std::unique_ptr<RelayLock> TakeRelayLock(ProgramMode mode) {
+  std::string refusal;
+  try {
+    if (auto lock = TryTakeRelayLock(ExecutableFolder())) return lock;
+    refusal = mode == ProgramMode::Once
+                  ? "O serviço " + std::string(kServiceName) +
+                        " (ou outra execução do Zendrel desta pasta) já está em execução; nada foi feito. "
+                        "Para parar o serviço: " + ServiceStopCommand()
+                  : "Outra execução do Zendrel desta pasta já está em andamento; este processo termina sem "
+                    "fazer nada";
+  } catch (const std::exception& e) {
+    refusal = e.what();
+  }
+  if (mode == ProgramMode::Once) {
+    std::cerr << refusal << std::endl;
+    return nullptr;
+  }
+  try {
+    DoSaveLog(refusal);
+  } catch (const std::exception& log_failure) {
+    ReportHostEvent(EventSource(), log_failure.what());
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& args, const ModuleSettings& module_settings,
@@ -62,6 +90,11 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
     case ProgramMode::Service:
       break;
   }
+
+  // Held until the process ends: two relays would read the same send index and post
+  // the same movements twice.
+  const std::unique_ptr<RelayLock> relay_lock = TakeRelayLock(line.mode);
+  if (!relay_lock) return 1;
 
   auto loop = CreateMainLoop();
   TSrvZendrel module(*loop, module_settings);

@@ -5,6 +5,8 @@
 // posts the quit request to the main thread when it returns; the SCM's service-main
 // thread registers the control handler and waits for the worker; the worker switches
 // Timer1 on, answers control requests (thread message 1025) and reports the states.
+// After a stop the service-main thread reports STOPPED only once the main thread's
+// loop has ended, so no poll cycle is still running when the SCM hears it.
 #include <windows.h>
 
 #include <atomic>
@@ -141,6 +143,9 @@ class ScmServiceHost final : public ServiceHost {
 
   int Run(TSrvZendrel& module, MainLoop& loop) override {
     module_ = &module;
+    loop_ = &loop;
+    main_loop_ended_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (main_loop_ended_ == nullptr) throw SystemError(GetLastError());
     running_host.store(this);
 
     static wchar_t service_name[] = L"SrvZendrel";
@@ -153,12 +158,19 @@ class ScmServiceHost final : public ServiceHost {
     // Every poll cycle runs here, on the main thread; a cycle in progress when the
     // service stops is finished before the quit request is taken.
     loop.Run();
+    // No cycle runs any more: the service main may now report STOPPED, and the SCM
+    // may start a new process. A loop that ended on its own also ends the worker.
+    SetEvent(main_loop_ended_);
+    PostControl(SERVICE_CONTROL_STOP);
     const DWORD dispatcher_error = dispatcher_error_.load();
     if (dispatcher_error != 0) ReportHostEvent(ExecutableEventSource(), SystemErrorText(dispatcher_error));
     dispatcher.join();
 
     running_host.store(nullptr);
     module_ = nullptr;
+    loop_ = nullptr;
+    CloseHandle(main_loop_ended_);
+    main_loop_ended_ = nullptr;
     return dispatcher_error == 0 ? 0 : 1;
   }
 
@@ -186,7 +198,19 @@ class ScmServiceHost final : public ServiceHost {
     } catch (const std::exception& e) {
       ReportHostEvent(kServiceName, fmt::format("Service failed on {}: {}", "start", e.what()));
     }
+    WaitForTheMainLoop();
     ReportStatus(SERVICE_STOPPED);
+  }
+
+  // The poll cycle in progress runs on the main thread and may still be posting: until
+  // it has finished and the main loop has ended, the SCM hears STOP_PENDING with a
+  // rising checkpoint, so that it neither gives up on the stop nor starts a second
+  // process beside this one.
+  void WaitForTheMainLoop() {
+    if (loop_ != nullptr) loop_->Quit();
+    while (WaitForSingleObject(main_loop_ended_, kWaitHintMs / 2) == WAIT_TIMEOUT) {
+      ReportStatus(SERVICE_STOP_PENDING);
+    }
   }
 
   void PostControl(DWORD code) {
@@ -271,24 +295,34 @@ class ScmServiceHost final : public ServiceHost {
   }
 
   // Reports `state` to the SCM; a refusal is written to the event log, not raised.
+  // A pending state counts its reports up from 1 in the checkpoint, so the SCM sees
+  // progress; a stop in progress takes no further controls.
   void ReportStatus(DWORD state) {
-    current_state_.store(state);
+    const DWORD previous = current_state_.exchange(state);
+    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
+                         state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
+    checkpoint_ = !pending ? 0 : (previous == state ? checkpoint_ + 1 : 1);
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
     status.dwControlsAccepted =
-        state == SERVICE_START_PENDING
+        state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED
             ? 0
             : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
     status.dwWin32ExitCode = 0;
     status.dwServiceSpecificExitCode = 0;
-    status.dwCheckPoint = 0;
+    status.dwCheckPoint = checkpoint_;
     status.dwWaitHint = kWaitHintMs;
     if (!SetServiceStatus(status_handle_, &status)) ReportHostEvent(kServiceName, SystemErrorText(GetLastError()));
   }
 
   TSrvZendrel* module_ = nullptr;
+  MainLoop* loop_ = nullptr;
+  // Set by the main thread once its loop has ended (no cycle runs any more).
+  HANDLE main_loop_ended_ = nullptr;
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
+  // Reported from the worker and then from the service-main thread, one after the other.
+  DWORD checkpoint_ = 0;
   std::atomic<DWORD> worker_thread_id_{0};
   std::atomic<DWORD> current_state_{SERVICE_STOPPED};
   bool terminated_ = false;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@ struct ModuleSettings {
   // Where Tarvix.ini lies; empty means the executable's folder.
   std::filesystem::path settings_folder;
   const Clock* clock = nullptr;  // nullptr means the system clock
+  // Runs at the start of every poll cycle; empty in the shipped program. A test build
+  // makes cycles slow with it, to stop the service while one runs.
+  std::function<void()> at_cycle_start;
 };
 
 class TSrvZendrel {

@@ -6,8 +6,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "api/api_settings.h"
+#include "support/log_file.h"
 
 namespace zendrel {
 namespace {
@@ -39,8 +41,19 @@ void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& hos
   if (auto v = EnvNumber("ZENDREL_TEST_INTERVAL_MS")) module_settings.interval = milliseconds(*v);
   if (auto v = EnvNumber("ZENDREL_TEST_RECONNECT_PAUSE_MS")) module_settings.erp.reconnect.pause = milliseconds(*v);
   if (auto v = EnvNumber("ZENDREL_TEST_LOCK_TIMEOUT_S")) module_settings.erp.pending_lock_timeout = std::chrono::seconds(*v);
+  if (auto v = EnvNumber("ZENDREL_TEST_SETTINGS_LOCK_TIMEOUT_S")) {
+    module_settings.erp.settings_lock_timeout = std::chrono::seconds(*v);
+  }
   if (const char* dir = std::getenv("ZENDREL_TEST_UNIT_DIR")) host_options.unit_folder = dir;
   if (const char* dir = std::getenv("ZENDREL_TEST_SETTINGS_DIR")) module_settings.settings_folder = dir;
+  if (auto v = EnvNumber("ZENDREL_TEST_SLOW_CYCLE_MS")) {
+    // Each cycle says in the log that it began, then takes this long before its work.
+    const milliseconds pause(*v);
+    module_settings.at_cycle_start = [pause] {
+      DoSaveLog("Ciclo lento de teste: início");
+      std::this_thread::sleep_for(pause);
+    };
+  }
   // Both live until the process ends, like the module and the calls they govern.
   static std::optional<FixedClock> clock;
   static std::optional<ScopedApiSettings> api_scope;

@@ -8,11 +8,11 @@ namespace zendrel {
 ErpComponents::ErpComponents(const ErpComponentSettings& settings)
     : Connquimero(settings.reconnect),
       TransReadOnly(Connquimero, TransactionMode::ReadOnlyReadCommitted, true),
-      TransReadWrite(Connquimero, TransactionMode::ReadWriteReadCommitted, true),
+      TransReadWrite(Connquimero, TransactionMode::ReadWriteReadCommitted, true, settings.settings_lock_timeout),
       TRComandos(Connquimero, TransactionMode::ReadWriteReadCommitted, false),
       TransPendentes(Connquimero, TransactionMode::ReadOnlyWaitingReadCommitted, true,
                      settings.pending_lock_timeout),
-      TBPadrao(Connquimero, TransReadOnly, TransReadWrite),
+      TBPadrao(Connquimero, TransReadOnly, TransReadWrite, settings.settings_write),
       TBVerificaMovimentacao(Connquimero, TransReadOnly),
       TBMovimentoPontos(Connquimero, TransPendentes),
       TBUltimoMovimento(Connquimero, TransReadOnly),

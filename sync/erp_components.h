@@ -17,6 +17,10 @@ struct ErpComponentSettings {
   // How long a read of pending movements waits for an ERP transaction that holds
   // them before this cycle gives up on the campaign.
   std::chrono::seconds pending_lock_timeout{60};
+  // How long one settings write waits for an ERP transaction that holds the row, and
+  // how often it is tried again when the ERP held or changed the row meanwhile.
+  std::chrono::seconds settings_lock_timeout{60};
+  SettingsWritePolicy settings_write;
 };
 
 struct ErpComponents {

@@ -3,8 +3,9 @@
 //   service_control <pause|continue|interrogate|query> <service> [state]
 // The service reports the state a control leads to on its own time (PAUSE_PENDING, then
 // PAUSED), so the tool waits, up to 60 s, for `state` when one is named, otherwise for
-// a state that is not pending. Prints the state reported last (RUNNING, PAUSED, ...)
-// and exits 0, or prints the system's error and exits 1.
+// a state that is not pending. Prints the state reported last (RUNNING, PAUSED, ...;
+// during a stop also its checkpoint) and exits 0, or prints the system's error and
+// exits 1.
 #include <windows.h>
 
 #include <cstdio>
@@ -71,8 +72,11 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(100);
     }
     if (result == 0) {
-      std::wprintf(L"%ls controls=%lu wait_hint=%lu\n", StateName(status.dwCurrentState), status.dwControlsAccepted,
+      std::wprintf(L"%ls controls=%lu wait_hint=%lu", StateName(status.dwCurrentState), status.dwControlsAccepted,
                    status.dwWaitHint);
+      // A stop in progress shows its progress, which must rise while it lasts.
+      if (status.dwCurrentState == SERVICE_STOP_PENDING) std::wprintf(L" checkpoint=%lu", status.dwCheckPoint);
+      std::wprintf(L"\n");
     }
   }
   CloseServiceHandle(service);
