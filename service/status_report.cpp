@@ -206,16 +206,17 @@ std::string SettingText(const fs::path& folder, std::string_view key, const std:
 }  // namespace
 
 std::string DatabaseServerVerdict(const fs::path& folder, const HostIdentity& host, bool& is_server) {
-  is_server = Computador_e_Servidor(folder, host);
-  const std::string servidor = AsciiLower(ReadTarvixSetting(folder, "Servidor", "localhost"));
-  const std::string name = CapturarNomeComputador(host);
-  const std::string address = CapturarIP(host);
-  const std::string here = fmt::format("este computador: nome \"{}\", endereço \"{}\"", name, address);
-  if (!is_server) return "não (" + here + ")";
-  if (servidor == "localhost") return "sim (localhost)";
-  if (servidor == "127.0.0.1") return "sim (endereço 127.0.0.1)";
-  if (servidor == address) return "sim (endereço deste computador, " + address + ")";
-  return "sim (nome deste computador, " + name + ")";
+  const ServerCheck check = CheckDatabaseServer(folder, host);
+  is_server = check.is_server();
+  switch (check.match) {
+    case ServerMatch::kNone: return "não (este computador: " + check.ThisMachine() + ")";
+    case ServerMatch::kLocalhost: return "sim (localhost)";
+    case ServerMatch::kLoopback: return "sim (endereço 127.0.0.1)";
+    case ServerMatch::kAddress: return "sim (endereço deste computador, " + check.address + ")";
+    case ServerMatch::kInterfaceAddress: return "sim (endereço de uma interface deste computador, " + check.servidor + ")";
+    case ServerMatch::kName: break;
+  }
+  return "sim (nome deste computador, " + check.name + ")";
 }
 
 namespace {

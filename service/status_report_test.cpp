@@ -313,6 +313,7 @@ class FakeHost final : public HostIdentity {
  public:
   std::string ComputerName() const override { return "LOJA01.rede.local"; }
   std::vector<std::string> ResolveIPv4(const std::string&) const override { return {"127.0.1.1", "10.9.8.7"}; }
+  std::vector<std::string> InterfaceIPv4() const override { return {"127.0.0.1", "10.9.8.7", "192.0.2.2"}; }
 };
 
 struct VerdictCase {
@@ -339,9 +340,11 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"LOCALHOST", true, "sim (localhost)"},
         VerdictCase{"127.0.0.1", true, "sim (endereço 127.0.0.1)"},
         VerdictCase{"10.9.8.7", true, "sim (endereço deste computador, 10.9.8.7)"},
+        VerdictCase{"192.0.2.2", true, "sim (endereço de uma interface deste computador, 192.0.2.2)"},
         VerdictCase{"loja01", true, "sim (nome deste computador, LOJA01.rede.local)"},
         VerdictCase{"servidor2", false,
-                    "não (este computador: nome \"LOJA01.rede.local\", endereço \"10.9.8.7\")"}),
+                    "não (este computador: nome \"LOJA01.rede.local\", endereço \"10.9.8.7\", "
+                    "interfaces 127.0.0.1, 10.9.8.7, 192.0.2.2)"}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) {
       std::string name = info.param.servidor;
       for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
