@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "erp/site_settings.h"
 #include "service/main_loop.h"
 #include "support/clock.h"
 #include "sync/campaign_sync.h"
@@ -22,6 +23,14 @@ struct ModuleSettings {
   // Where Tarvix.ini lies; empty means the executable's folder.
   std::filesystem::path settings_folder;
   const Clock* clock = nullptr;  // nullptr means the system clock
+};
+
+// What the last poll cycle got to do: the ONCE mode's verdict rests on it.
+struct CycleOutcome {
+  ServerCheck server;        // the server check, with what it compared
+  bool connected = false;    // the database connection was opened
+  int campaigns_on = 0;      // campaigns found switched on in the settings row
+  int campaigns_run = 0;     // of those, the ones whose run came to its end
 };
 
 class TSrvZendrel {
@@ -47,6 +56,7 @@ class TSrvZendrel {
   void EnviaMovimentoTopVendas() { campaigns_.EnviaMovimentoTopVendas(); }
 
   const ModuleSettings& settings() const { return settings_; }
+  const CycleOutcome& last_cycle() const { return last_cycle_; }
   const std::filesystem::path& settings_folder() const { return folder_; }
 
   ErpComponents erp;
@@ -58,6 +68,7 @@ class TSrvZendrel {
   std::filesystem::path folder_;
   const Clock& clock_;
   CampaignSync campaigns_;
+  CycleOutcome last_cycle_;
 };
 
 // The process's one module, for the free functions that need it.
