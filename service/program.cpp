@@ -90,7 +90,8 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
     case ProgramMode::Status:
       // No module: the report holds its own read-only attachment, and no timer runs.
       return ReportStatus(module_settings.settings_folder.empty() ? ExecutableFolder() : module_settings.settings_folder,
-                          SystemHostIdentity(), CurrentApiSettings(), std::cout);
+                          SystemHostIdentity(), CurrentApiSettings(), std::cout,
+                          line.json ? StatusFormat::kJson : StatusFormat::kText);
     case ProgramMode::Once:
     case ProgramMode::Service:
       break;
