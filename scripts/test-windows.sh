@@ -291,7 +291,7 @@ imports=$(x86_64-w64-mingw32-objdump -p "$EXE" | awk '/DLL Name:/ { print $3 }' 
 echo "imports: $(echo $imports)"
 for dll in $imports; do
   case ${dll,,} in
-    kernel32.dll|user32.dll|advapi32.dll|ws2_32.dll|winhttp.dll|msvcrt.dll|shell32.dll|ole32.dll|gdi32.dll|api-ms-win-*) ;;
+    kernel32.dll|user32.dll|advapi32.dll|ws2_32.dll|iphlpapi.dll|winhttp.dll|msvcrt.dll|shell32.dll|ole32.dll|gdi32.dll|api-ms-win-*) ;;
     *) fail "Zendrel.exe imports $dll, which is not a system DLL" ;;
   esac
 done
