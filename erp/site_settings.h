@@ -52,7 +52,7 @@ struct ServerCheck {
   std::vector<std::string> interface_addresses;
 
   bool is_server() const { return match != ServerMatch::kNone; }
-  // "nome \"N\", endereço \"A\", interfaces A, B": this machine, for a message saying why
+  // `nome "N", endereço "A", interfaces A, B`: this machine, for a message saying why
   // it is not the server.
   std::string ThisMachine() const;
 };
