@@ -35,6 +35,7 @@ void TSrvZendrel::Timer1Timer() {
   std::exception_ptr failure;
   try {
     last_cycle_.server = CheckDatabaseServer(folder_, SystemHostIdentity());
+    last_cycle_.server_checked = true;
     if (last_cycle_.server.is_server()) {
       erp.Connquimero.Disconnect();
       CarregarParametrosConexao(kUsuarioBanco, kSenhaPrincipal);

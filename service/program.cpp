@@ -33,10 +33,11 @@ std::string EventSource() {
 // end, and logged nothing.
 std::vector<std::string> OnceFailures(const CycleOutcome& cycle, std::size_t log_entries) {
   std::vector<std::string> reasons;
-  if (!cycle.server.is_server()) {
+  // A cycle that failed before its server check: the exception says why.
+  if (cycle.server_checked && !cycle.server.is_server()) {
     reasons.push_back("não é o servidor do banco de dados (Servidor=" + cycle.server.servidor +
                       ", este computador: " + cycle.server.ThisMachine() + "): o ciclo não fez nada");
-  } else if (!cycle.connected) {
+  } else if (cycle.server_checked && !cycle.connected) {
     reasons.push_back("o banco de dados não foi alcançado");
   } else if (cycle.campaigns_run < cycle.campaigns_on) {
     reasons.push_back(fmt::format("{} de {} campanhas ligadas não chegaram ao fim", cycle.campaigns_on - cycle.campaigns_run,

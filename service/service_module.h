@@ -27,10 +27,11 @@ struct ModuleSettings {
 
 // What the last poll cycle got to do: the ONCE mode's verdict rests on it.
 struct CycleOutcome {
-  ServerCheck server;        // the server check, with what it compared
-  bool connected = false;    // the database connection was opened
-  int campaigns_on = 0;      // campaigns found switched on in the settings row
-  int campaigns_run = 0;     // of those, the ones whose run came to its end
+  bool server_checked = false;  // the server check ran, and `server` holds it
+  ServerCheck server;           // the server check, with what it compared
+  bool connected = false;       // the database connection was opened
+  int campaigns_on = 0;         // campaigns found switched on in the settings row
+  int campaigns_run = 0;        // of those, the ones whose run came to its end
 };
 
 class TSrvZendrel {
