@@ -221,6 +221,78 @@ TEST_F(ExchangeTest, TheTimeOutIsAnIdleWaitNotACapOnTheWholeExchange) {
   EXPECT_FALSE(SendRequest(Get()).completed());
 }
 
+// A reply is read into memory: past its cap (headers and body together) the
+// exchange is a transport failure, whether the body announced its length or not.
+TEST_F(ExchangeTest, AReplyPastItsSizeCapIsATransportFailure) {
+  HttpTimeouts limits{5000, 5000, 5000, 5000};
+  limits.max_reply_bytes = 256 * 1024;
+  UseLimits(limits);
+  const std::string chunk(16 * 1024, 'x');
+  for (const bool content_length : {true, false}) {
+    SCOPED_TRACE(content_length ? "with Content-Length" : "ending with the connection");
+    ScriptedReply small = ScriptedReply::Text(200, chunk);
+    small.repeat = 8;  // 128 KiB
+    small.content_length = content_length;
+    platform_->Script("/v1/reset", {small});
+    const ExchangeOutcome fits = SendRequest(Get());
+    EXPECT_TRUE(fits.completed()) << fits.failure;
+    EXPECT_EQ(fits.reply_text.size(), 8 * chunk.size());
+
+    ScriptedReply huge = small;
+    huge.repeat = 17;  // 272 KiB
+    platform_->Script("/v1/reset", {huge});
+    const ExchangeOutcome cut = SendRequest(Get());
+    EXPECT_FALSE(cut.completed());
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_EQ(cut.failure, "reply larger than 262144 bytes");
+  }
+}
+
+TEST_F(ExchangeTest, TheDefaultReplyCapIs32MiB) {
+  HttpTimeouts limits{10000, 10000, 10000, 10000};
+  UseLimits(limits);
+  EXPECT_EQ(limits.max_reply_bytes, 32u * 1024 * 1024);
+  ScriptedReply huge = ScriptedReply::Text(200, std::string(1024 * 1024, 'x'));
+  huge.repeat = 33;
+  platform_->Script("/v1/reset", {huge});
+  const ExchangeOutcome cut = SendRequest(Get());
+  EXPECT_FALSE(cut.completed());
+  EXPECT_EQ(cut.failure, "reply larger than 33554432 bytes");
+}
+
+// A peer that keeps sending a byte now and then, never idle for the receive limit,
+// still cannot hold the cycle: the whole exchange has its cap.
+TEST_F(ExchangeTest, ATricklingReplyEndsAtTheCapOnTheWholeExchange) {
+  HttpTimeouts limits{5000, 5000, 5000, 5000};
+  limits.exchange_ms = 1500;
+  UseLimits(limits);
+  ScriptedReply trickle = ScriptedReply::Json(200, std::string(100, ' ') + "[]");
+  trickle.trickle_ms = 200;  // 20 s for the body, one byte every 200 ms
+  platform_->Script("/v1/reset", {trickle});
+  const ExchangeOutcome outcome = SendRequest(Get());
+  EXPECT_FALSE(outcome.completed());
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.failure, "time-out: the exchange took longer than 1500 ms");
+  EXPECT_EQ(HttpTimeouts{}.exchange_ms, 10 * 60 * 1000);
+}
+
+// The connection's wait (here a TLS handshake that never comes) is its own limit,
+// not the sum of the name look-up's and its own.
+TEST_F(ExchangeTest, TheConnectWaitDoesNotBorrowTheResolveWait) {
+  HttpTimeouts limits{5000, 5000, 5000, 5000};
+  limits.resolve_ms = 120000;
+  limits.connect_ms = 1000;
+  UseLimits(limits);
+  platform_->StallHandshakes(true);
+  const auto started = std::chrono::steady_clock::now();
+  const ExchangeOutcome outcome = SendRequest(ApiRequest(HttpMethod::kGet, platform_->HttpsBaseUrl(), "v1/reset"));
+  const auto waited = std::chrono::steady_clock::now() - started;
+  platform_->StallHandshakes(false);
+  EXPECT_FALSE(outcome.completed());
+  EXPECT_FALSE(outcome.failure.empty());
+  EXPECT_LT(waited, std::chrono::seconds(60));  // far below the look-up's 120 s
+}
+
 TEST_F(ExchangeTest, ClosedConnectionOrRefusedConnectIsATransportFailure) {
   platform_->Script("/v1/lancador", {ScriptedReply::CloseWithoutReply()});
   const ExchangeOutcome closed = SendRequest(Post());

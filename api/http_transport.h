@@ -6,6 +6,7 @@
 // later, a WinHTTP one.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,13 +41,19 @@ struct HttpReply {
   std::string ContentType() const;
 };
 
-// The limits of the four waits of an exchange, in milliseconds. The send and
-// receive limits are idle waits (no byte moving), never a cap on the whole exchange.
+// The limits of an exchange. The four waits, in milliseconds, each on its own:
+// resolving the host name, connecting (with the secure channel's handshake), and
+// the send and receive limits, which are idle waits (no byte moving). Besides them
+// two caps that keep a misbehaving peer from holding the cycle or the memory: the
+// whole exchange and the size of the reply (headers and body); past either, the
+// exchange ends as a failure without a reply.
 struct HttpTimeouts {
   int resolve_ms = 30000;
   int connect_ms = 30000;
   int send_ms = 30000;
   int receive_ms = 30000;
+  int exchange_ms = 10 * 60 * 1000;
+  std::size_t max_reply_bytes = std::size_t{32} * 1024 * 1024;
 };
 
 // What became of one exchange: a reply (any status) or no reply at all.

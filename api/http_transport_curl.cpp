@@ -1,9 +1,11 @@
 // The HTTP transport on libcurl (Linux). One easy handle per exchange: HTTP/1.1
 // only, no redirects followed, no cookie engine, no compression asked for, no
 // "Expect: 100-continue". The receive and send limits are idle waits watched from
-// the transfer callbacks, so a slow but steady reply is never cut off.
+// the transfer callbacks, so a slow but steady reply is never cut off; the same
+// callbacks hold the caps on the whole exchange and on the reply's size.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -44,24 +46,45 @@ std::string CurlFailure(CURLcode code, const char* detail) {
                      (detail != nullptr && *detail != '\0') ? detail : curl_easy_strerror(code));
 }
 
-// Everything the callbacks of one attempt share.
+// Everything the callbacks of one attempt share. The callbacks run inside libcurl's
+// C frames: nothing may be thrown through them, so a failure there is kept here and
+// the callback asks libcurl to end the transfer instead.
 struct Transfer {
   HttpReply reply;
-  int send_idle_ms = 0;
-  int receive_idle_ms = 0;
+  HttpTimeouts limits;
+  CURL* easy = nullptr;
   bool connected = false;
-  SteadyClock::time_point last_activity = SteadyClock::now();
+  SteadyClock::time_point started = SteadyClock::now();
+  SteadyClock::time_point last_activity = started;
   curl_off_t last_uploaded = 0;
-  bool idle_expired = false;
+  std::size_t reply_bytes = 0;  // headers and body received so far
+  std::string abort_reason;     // set when a callback ended the transfer
 
   void Touch() { last_activity = SteadyClock::now(); }
+
+  // Counts `count` more bytes of the reply. False, with the reason kept, past the cap.
+  bool Receive(std::size_t count) {
+    if (count > limits.max_reply_bytes - std::min(reply_bytes, limits.max_reply_bytes)) {
+      abort_reason = fmt::format("reply larger than {} bytes", limits.max_reply_bytes);
+      return false;
+    }
+    reply_bytes += count;
+    Touch();
+    return true;
+  }
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
-  transfer->reply.body.append(data, size * count);
-  transfer->Touch();
-  return size * count;
+  const size_t bytes = size * count;
+  try {
+    if (!transfer->Receive(bytes)) return CURL_WRITEFUNC_ERROR;
+    transfer->reply.body.append(data, bytes);
+  } catch (const std::exception& e) {
+    transfer->abort_reason = std::string("reply body not kept: ") + e.what();
+    return CURL_WRITEFUNC_ERROR;
+  }
+  return bytes;
 }
 
 std::string TrimBlanks(std::string_view text) {
@@ -77,24 +100,29 @@ std::string TrimBlanks(std::string_view text) {
 
 size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
-  transfer->Touch();
-  std::string_view line(data, size * count);
-  // An interim reply (1xx) is followed by another status line: only the final
-  // reply's headers count.
-  if (line.starts_with("HTTP/")) {
-    transfer->reply.headers.clear();
-    return size * count;
+  const size_t bytes = size * count;
+  try {
+    if (!transfer->Receive(bytes)) return CURL_WRITEFUNC_ERROR;
+    std::string_view line(data, bytes);
+    // An interim reply (1xx) is followed by another status line: only the final
+    // reply's headers count.
+    if (line.starts_with("HTTP/")) {
+      transfer->reply.headers.clear();
+      return bytes;
+    }
+    const size_t colon = line.find(':');
+    if (colon != std::string_view::npos && colon > 0) {
+      transfer->reply.headers.emplace_back(TrimBlanks(line.substr(0, colon)), TrimBlanks(line.substr(colon + 1)));
+    }
+  } catch (const std::exception& e) {
+    transfer->abort_reason = std::string("reply headers not kept: ") + e.what();
+    return CURL_WRITEFUNC_ERROR;
   }
-  const size_t colon = line.find(':');
-  if (colon != std::string_view::npos && colon > 0) {
-    transfer->reply.headers.emplace_back(TrimBlanks(line.substr(0, colon)),
-                                         TrimBlanks(line.substr(colon + 1)));
-  }
-  return size * count;
+  return bytes;
 }
 
 // Called once the connection (and its secure channel) stands: from here on the
-// idle limits apply; before it the connect limit does.
+// idle limits apply; before it the resolve and connect limits do.
 int OnConnected(void* user, char*, char*, int, int) {
   auto* transfer = static_cast<Transfer*>(user);
   transfer->connected = true;
@@ -102,19 +130,42 @@ int OnConnected(void* user, char*, char*, int, int) {
   return CURL_PREREQFUNC_OK;
 }
 
+// Before the connection stands: the name look-up has its own limit from the start,
+// and the connection (with its handshake) its own from the moment the name was
+// found, so neither wait borrows from the other.
+bool ConnectPhaseExpired(Transfer& transfer, SteadyClock::time_point now) {
+  curl_off_t lookup_us = 0;
+  if (curl_easy_getinfo(transfer.easy, CURLINFO_NAMELOOKUP_TIME_T, &lookup_us) != CURLE_OK) lookup_us = 0;
+  if (lookup_us <= 0) {
+    if (now - transfer.started < std::chrono::milliseconds(transfer.limits.resolve_ms)) return false;
+    transfer.abort_reason = fmt::format("time-out: the host name was not resolved within {} ms",
+                                        transfer.limits.resolve_ms);
+    return true;
+  }
+  const auto resolved = transfer.started + std::chrono::microseconds(lookup_us);
+  if (now - resolved < std::chrono::milliseconds(transfer.limits.connect_ms)) return false;
+  transfer.abort_reason = fmt::format("time-out: no connection within {} ms", transfer.limits.connect_ms);
+  return true;
+}
+
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t upload_total, curl_off_t uploaded) {
   auto* transfer = static_cast<Transfer*>(user);
-  if (!transfer->connected) return 0;
+  const auto now = SteadyClock::now();
+  if (now - transfer->started >= std::chrono::milliseconds(transfer->limits.exchange_ms)) {
+    transfer->abort_reason = fmt::format("time-out: the exchange took longer than {} ms", transfer->limits.exchange_ms);
+    return 1;  // aborts the transfer
+  }
+  if (!transfer->connected) return ConnectPhaseExpired(*transfer, now) ? 1 : 0;
   if (uploaded != transfer->last_uploaded) {
     transfer->last_uploaded = uploaded;
     transfer->Touch();
     return 0;
   }
   const bool sending = upload_total > 0 && uploaded < upload_total;
-  const auto limit = std::chrono::milliseconds(sending ? transfer->send_idle_ms : transfer->receive_idle_ms);
-  if (SteadyClock::now() - transfer->last_activity >= limit) {
-    transfer->idle_expired = true;
-    return 1;  // aborts the transfer
+  const auto limit = std::chrono::milliseconds(sending ? transfer->limits.send_ms : transfer->limits.receive_ms);
+  if (now - transfer->last_activity >= limit) {
+    transfer->abort_reason = "time-out: no data moved within the idle limit";
+    return 1;
   }
   return 0;
 }
@@ -152,8 +203,8 @@ class CurlHttpTransport final : public HttpTransport {
     CURL* easy = handle.get();
 
     Transfer transfer;
-    transfer.send_idle_ms = timeouts_.send_ms;
-    transfer.receive_idle_ms = timeouts_.receive_ms;
+    transfer.limits = timeouts_;
+    transfer.easy = easy;
 
     // libcurl adds its own Accept, and a Content-Type to every POST: the request's
     // headers replace them, and "Expect:" with no value suppresses 100-continue.
@@ -184,6 +235,9 @@ class CurlHttpTransport final : public HttpTransport {
     SetOption(easy, CURLOPT_NOSIGNAL, 1L);
     SetOption(easy, CURLOPT_FORBID_REUSE, 1L);
     SetOption(easy, CURLOPT_HTTPHEADER, headers.get());
+    // The two waits before the connection stands are watched one by one from the
+    // progress callback; libcurl's own limit only backs them up, and the whole
+    // exchange has its cap from the same callback.
     SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS,
               static_cast<long>(timeouts_.resolve_ms) + static_cast<long>(timeouts_.connect_ms));
     SetOption(easy, CURLOPT_WRITEFUNCTION, OnBody);
@@ -210,9 +264,7 @@ class CurlHttpTransport final : public HttpTransport {
 
     const CURLcode code = curl_easy_perform(easy);
     if (code != CURLE_OK) {
-      if (transfer.idle_expired) {
-        return HttpExchange{std::nullopt, "time-out: no data moved within the idle limit"};
-      }
+      if (!transfer.abort_reason.empty()) return HttpExchange{std::nullopt, transfer.abort_reason};
       certificate_rejected_ = verify_certificate && IsCertificateVerificationFailure(code);
       return HttpExchange{std::nullopt, CurlFailure(code, error_text)};
     }

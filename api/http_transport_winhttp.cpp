@@ -2,10 +2,12 @@
 // connection, no cookie) outlives it; WinHTTP follows no redirect and keeps no
 // cookie of its own; the four waits are WinHTTP's time-outs, the receive limit being
 // an idle wait between packets, and also set as the wait for the reply's headers,
-// which Wine's WinHTTP otherwise leaves unbounded.
+// which Wine's WinHTTP otherwise leaves unbounded. The caps on the reply's size and
+// on the whole exchange are checked between reads.
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -122,6 +124,7 @@ class WinHttpTransport final : public HttpTransport {
 
   HttpExchange Attempt(const HttpRequest& request, bool waive_certificate_checks, bool& certificate_rejected) {
     certificate_rejected = false;
+    const auto started = std::chrono::steady_clock::now();
     const std::wstring url = Widen(request.url);
 
     URL_COMPONENTS parts{};
@@ -231,10 +234,22 @@ class WinHttpTransport final : public HttpTransport {
       }
     }
 
+    // Each read waits at most the receive limit, so checking the whole exchange's
+    // cap between reads bounds it to the cap and one idle wait.
+    std::size_t reply_bytes = 0;
+    for (const auto& [name, value] : reply.headers) reply_bytes += name.size() + value.size() + 4;
     for (;;) {
+      if (std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(timeouts_.exchange_ms)) {
+        return HttpExchange{std::nullopt,
+                            fmt::format("time-out: the exchange took longer than {} ms", timeouts_.exchange_ms)};
+      }
       DWORD available = 0;
       if (!WinHttpQueryDataAvailable(http, &available)) return Failure("WinHttpQueryDataAvailable", GetLastError());
       if (available == 0) break;
+      reply_bytes += available;
+      if (reply_bytes > timeouts_.max_reply_bytes) {
+        return HttpExchange{std::nullopt, fmt::format("reply larger than {} bytes", timeouts_.max_reply_bytes)};
+      }
       const size_t offset = reply.body.size();
       reply.body.resize(offset + available);
       DWORD read = 0;

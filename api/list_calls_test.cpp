@@ -60,6 +60,18 @@ TEST_F(ListCallsTest, ProductListReadsTheReplyOf200) {
   EXPECT_THAT(LogMessages(), IsEmpty());
 }
 
+TEST_F(ListCallsTest, ProductListLeavesOutItemsWithoutEanWithOneLogLineEach) {
+  platform_->Script("/v2/produtos",
+                    {ScriptedReply::Json(200, R"([{"ean": "789", "produto": "Leite"}, {"produto": "Sem código"},)"
+                                              R"( {"ean": "", "produto": "Vazio"}, {"ean": " \t", "produto": "Branco"},)"
+                                              R"( {"ean": null, "produto": "Nulo"}, {"ean": "123", "produto": "Pão"}])")});
+  EXPECT_THAT(ObterProdutosTopVendas(Base()), ElementsAre(TItemClass{"789", "Leite"}, TItemClass{"123", "Pão"}));
+  EXPECT_THAT(LogMessages(), ElementsAre("ProdutosTopVendas: produto sem EAN ignorado: Sem código",
+                                         "ProdutosTopVendas: produto sem EAN ignorado: Vazio",
+                                         "ProdutosTopVendas: produto sem EAN ignorado: Branco",
+                                         "ProdutosTopVendas: produto sem EAN ignorado: Nulo"));
+}
+
 TEST_F(ListCallsTest, ProductListUnreadable200ReachesTheCallerWithoutALogEntry) {
   platform_->Script("/v2/produtos", {ScriptedReply::Json(200, "")});
   try {
@@ -196,6 +208,32 @@ TEST_F(ListCallsTest, StatusResetLogFailureReachesTheCaller) {
   EXPECT_THROW(StatusReset(Base()), LogWriteError);
   platform_->Script("/v1/reset", {ScriptedReply::Json(200, R"([{"uri": "a", "data": "2021-09-23"}])")});
   EXPECT_EQ(StatusReset(Base()).Uri, "a");  // nothing to log, nothing thrown
+}
+
+// A reply whose reading fails after an item set the identifier: when the log line for
+// it cannot be written, the outer branch must still see no identifier, or the caller
+// would acknowledge a reset dated 30/12/1899 and rewind to the start.
+TEST_F(ListCallsTest, StatusResetHalfReadListLeavesNoIdentifierWhenItsLogLineFails) {
+  const char* const bodies[] = {
+      R"([{"uri": "abc", "data": "2021-02-30"}])",                          // the date of the item fails
+      R"([{"uri": "a", "data": "2021-09-23"}, {"uri": "b", "data": "x"}])",  // an earlier date is left
+      R"([{"uri": "abc", "data": "2021-09-23"}, null])",                    // an empty entry after it
+  };
+  for (const char* body : bodies) {
+    SCOPED_TRACE(body);
+    TearDown();
+    SetUp();
+    UseLogThatFailsOnce();
+    platform_->Script("/v1/reset", {ScriptedReply::Json(200, body)});
+    const TStatusReset record = StatusReset(Base());
+    EXPECT_EQ(record.Uri, "");
+    EXPECT_TRUE(record.Data.IsZero());
+    // The outer failure branch took over and could write its line.
+    EXPECT_EQ(record.CodRetorno, 200);
+    EXPECT_EQ(record.MensagemErro, record.DescRetorno);
+    ASSERT_EQ(LogMessages().size(), 1u);
+    EXPECT_TRUE(LogMessages()[0].starts_with("StatusReset: ")) << LogMessages()[0];
+  }
 }
 
 // ---- Reset ----

@@ -31,7 +31,15 @@ std::vector<TItemClass> ObterProdutosTopVendas(const std::string& URL) {
   if (root) {
     for (std::optional<TItemClass>& item : root->Items) {
       // A null element names no product; the caller must meet only real records.
-      if (item) products.push_back(std::move(*item));
+      if (!item) continue;
+      // The product code is the key of the campaign's product table: an item without
+      // one would be written as NULL and fail the whole refresh in every cycle, so it
+      // is left out, visibly, and the other products are stored.
+      if (IsBlank(item->ean)) {
+        DoSaveLog("ProdutosTopVendas: produto sem EAN ignorado: " + item->produto);
+        continue;
+      }
+      products.push_back(std::move(*item));
     }
   }
   return products;

@@ -49,9 +49,12 @@ TStatusReset StatusReset(const std::string& URL) {
       try {
         ReadPendingReset(json_text, record);
       } catch (const std::exception& error) {
-        DoSaveLog(std::string("StatusReset: ") + error.what());
+        // Cleared before the log write, which can fail too: a half-read list must
+        // never leave an identifier behind with an earlier or zero date, which the
+        // caller would acknowledge and rewind to.
         record.Data = DateTime::Zero();
         record.Uri.clear();
+        DoSaveLog(std::string("StatusReset: ") + error.what());
       }
     }
   } catch (const std::exception&) {

@@ -1,10 +1,13 @@
-// Host name and address look-up on POSIX hosts: gethostname and getaddrinfo.
+// Host name and address look-up on POSIX hosts: gethostname, getaddrinfo and
+// getifaddrs.
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -35,6 +38,24 @@ class PosixHostIdentity final : public HostIdentity {
       const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
       if (inet_ntop(AF_INET, &address->sin_addr, text.data(), text.size()) != nullptr) {
         addresses.emplace_back(text.data());
+      }
+    }
+    return addresses;
+  }
+
+  std::vector<std::string> InterfaceIPv4() const override {
+    std::vector<std::string> addresses;
+    ifaddrs* found = nullptr;
+    if (getifaddrs(&found) != 0 || found == nullptr) return addresses;
+    const std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> owner(found, freeifaddrs);
+    for (const ifaddrs* entry = found; entry != nullptr; entry = entry->ifa_next) {
+      if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+      std::array<char, INET_ADDRSTRLEN> text{};
+      const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+      if (inet_ntop(AF_INET, &address->sin_addr, text.data(), text.size()) == nullptr) continue;
+      std::string dotted(text.data());
+      if (std::find(addresses.begin(), addresses.end(), dotted) == addresses.end()) {
+        addresses.push_back(std::move(dotted));
       }
     }
     return addresses;

@@ -1,10 +1,13 @@
-// Computer name and address look-up on Windows: GetComputerNameW, and GetAddrInfoW
-// once the sockets library has been started.
+// Computer name and address look-up on Windows: GetComputerNameW, GetAddrInfoW once
+// the sockets library has been started, and GetAdaptersAddresses.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
+#include <vector>
 #include <fmt/format.h>
 
 #include "erp/host_identity.h"
@@ -46,6 +49,36 @@ class WindowsHostIdentity final : public HostIdentity {
       addresses.push_back(fmt::format("{}.{}.{}.{}", bytes[0], bytes[1], bytes[2], bytes[3]));
     }
     FreeAddrInfoW(found);
+    return addresses;
+  }
+
+  std::vector<std::string> InterfaceIPv4() const override {
+    std::vector<std::string> addresses;
+    constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    // The list can grow between the call that sizes it and the call that fills it.
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+      buffer.assign(size, 0);
+      result = GetAdaptersAddresses(AF_INET, kFlags, nullptr,
+                                    reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (result != NO_ERROR) return addresses;
+    for (const auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+      for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+           unicast = unicast->Next) {
+        const sockaddr* socket_address = unicast->Address.lpSockaddr;
+        if (socket_address == nullptr || socket_address->sa_family != AF_INET) continue;
+        const auto* address = reinterpret_cast<const sockaddr_in*>(socket_address);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&address->sin_addr);
+        std::string dotted = fmt::format("{}.{}.{}.{}", bytes[0], bytes[1], bytes[2], bytes[3]);
+        if (std::find(addresses.begin(), addresses.end(), dotted) == addresses.end()) {
+          addresses.push_back(std::move(dotted));
+        }
+      }
+    }
     return addresses;
   }
 };

@@ -1,6 +1,7 @@
 // Tarvix.ini, the server-machine check and the connection parameters.
 #include "erp/site_settings.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "erp/ini_file.h"
@@ -67,12 +68,44 @@ std::string CapturarIP(const HostIdentity& host) {
   }
 }
 
+std::string ServerCheck::ThisMachine() const {
+  std::string text = "nome \"" + name + "\", endereço \"" + address + "\", interfaces ";
+  if (interface_addresses.empty()) return text + "(nenhuma)";
+  for (std::size_t i = 0; i < interface_addresses.size(); ++i) {
+    text += (i == 0 ? "" : ", ") + interface_addresses[i];
+  }
+  return text;
+}
+
+ServerCheck CheckDatabaseServer(const std::filesystem::path& folder, const HostIdentity& host) {
+  ServerCheck check;
+  check.servidor = ReadTarvixSetting(folder, "Servidor", "localhost");
+  check.name = CapturarNomeComputador(host);
+  check.address = CapturarIP(host);
+  try {
+    check.interface_addresses = host.InterfaceIPv4();
+  } catch (...) {
+    check.interface_addresses.clear();
+  }
+  const std::string servidor = AsciiLower(check.servidor);
+  const std::string name = AsciiLower(check.name);
+  if (servidor == "localhost") {
+    check.match = ServerMatch::kLocalhost;
+  } else if (servidor == "127.0.0.1") {
+    check.match = ServerMatch::kLoopback;
+  } else if (servidor == check.address) {
+    check.match = ServerMatch::kAddress;
+  } else if (!servidor.empty() && std::find(check.interface_addresses.begin(), check.interface_addresses.end(),
+                                            servidor) != check.interface_addresses.end()) {
+    check.match = ServerMatch::kInterfaceAddress;
+  } else if (servidor == name || servidor == name.substr(0, name.find('.'))) {
+    check.match = ServerMatch::kName;
+  }
+  return check;
+}
+
 bool Computador_e_Servidor(const std::filesystem::path& folder, const HostIdentity& host) {
-  const std::string servidor = AsciiLower(ReadTarvixSetting(folder, "Servidor", "localhost"));
-  if (servidor == "localhost" || servidor == "127.0.0.1") return true;
-  if (servidor == CapturarIP(host)) return true;
-  const std::string name = AsciiLower(CapturarNomeComputador(host));
-  return servidor == name || servidor == name.substr(0, name.find('.'));
+  return CheckDatabaseServer(folder, host).is_server();
 }
 
 bool Computador_e_Servidor() { return Computador_e_Servidor(ExecutableFolder(), SystemHostIdentity()); }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "erp/connection.h"
 #include "erp/host_identity.h"
@@ -31,10 +32,37 @@ std::string CapturarNomeComputador(const HostIdentity& host = SystemHostIdentity
 // when there is none.
 std::string CapturarIP(const HostIdentity& host = SystemHostIdentity());
 
-// Whether this machine is the database server that Tarvix.ini names in "Servidor"
-// (default "localhost"): compared, lower-cased, with "localhost", "127.0.0.1", this
-// machine's address, and its name (and the first label of a full domain name)
-// without regard to case.
+// What made "Servidor" name this machine, in the order the check tries them.
+enum class ServerMatch {
+  kNone,              // not this machine
+  kLocalhost,         // "localhost"
+  kLoopback,          // "127.0.0.1"
+  kAddress,           // the address CapturarIP gives
+  kInterfaceAddress,  // the address of one of this machine's network interfaces
+  kName,              // this machine's name, or the first label of a full domain name
+};
+
+// The server check with what it compared: "Servidor" as read, and this
+// machine's name, address and interface addresses.
+struct ServerCheck {
+  ServerMatch match = ServerMatch::kNone;
+  std::string servidor;
+  std::string name;
+  std::string address;
+  std::vector<std::string> interface_addresses;
+
+  bool is_server() const { return match != ServerMatch::kNone; }
+  // `nome "N", endereço "A", interfaces A, B`: this machine, for a message saying why
+  // it is not the server.
+  std::string ThisMachine() const;
+};
+
+// Whether this machine is the database server that Tarvix.ini in `folder` names in
+// "Servidor" (default "localhost"): compared, lower-cased, with "localhost",
+// "127.0.0.1", this machine's address, every IPv4 address of its interfaces (a Linux
+// host's name often resolves only to loopback), and its name (and the first label of
+// a full domain name) without regard to case.
+ServerCheck CheckDatabaseServer(const std::filesystem::path& folder, const HostIdentity& host);
 bool Computador_e_Servidor(const std::filesystem::path& folder, const HostIdentity& host);
 bool Computador_e_Servidor();
 

@@ -129,7 +129,10 @@ echo "== /opt/zendrel/Zendrel -once"
 status=0
 "$program" -once >"$state/once.txt" 2>&1 || status=$?
 sed 's/^/   | /' "$state/once.txt"
-[ "$status" -eq 0 ] || fail "-once exited $status"
+# The refusal is a log entry: -once says so and exits 1.
+[ "$status" -eq 1 ] || fail "-once exited $status, expected 1 (a refused movement was logged)"
+grep -q "^Zendrel -once: o ciclo escreveu 1 entrada no log (acima)$" "$state/once.txt" ||
+  fail "-once did not say why it exited 1"
 points_index=$(isql-fb -q -user SYSDBA -password "$password" "localhost/3050:$db" <<'SQL' | awk 'NF == 1 && $1 ~ /^[0-9]+$/ {print $1}'
 SET HEADING OFF;
 SELECT BRINDEX_ULTIMOENVIO FROM PADRAO;
@@ -137,7 +140,7 @@ SQL
 )
 [ "$points_index" = "1" ] || fail "points send index after -once is '$points_index', expected 1 (second posting refused)"
 [ -s "$prefix/Zendrel.log" ] || fail "-once wrote no Zendrel.log beside the program"
-check "-once: exit 0, points index 1, the refusal in $prefix/Zendrel.log"
+check "-once: exit 1 for the logged refusal, points index 1, the refusal in $prefix/Zendrel.log"
 
 echo "== /opt/zendrel/Zendrel -status (after the cycle)"
 status=0

@@ -38,6 +38,7 @@ cleanup() {
   [[ -n $LAUNCHER_PID ]] && kill "$LAUNCHER_PID" 2>/dev/null || true
   stop_prefix "$WORK/tests-prefix"
   stop_prefix "$WORK/service-prefix"
+  stop_prefix "$WORK/utf8-prefix"
   if [[ ${ZENDREL_KEEP_WINE_WORK:-0} == 1 ]]; then
     echo "Wine work folder kept: $WORK"
   else
@@ -115,6 +116,26 @@ grep -h -E '^\[       OK \] (PostingsTest\.(PointsBodyIsExactlyTheExampleBody|To
   "$WORK"/api_*.out || fail "the WinHTTP cases did not all run"
 kill "$LAUNCHER_PID" 2>/dev/null || true
 LAUNCHER_PID=
+WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
+
+# ---------------------------------------------------------------------------
+# The log under a UTF-8 ANSI code page (Windows' "Beta: Use Unicode UTF-8" setting).
+# Wine 8 ignores the registry value ACP and takes the ANSI code page from the locale:
+# a locale without one of its own (Hindi) gives UTF-8. Only the tests for that code
+# page run here; the others assume Windows-1252.
+step "The log file under a UTF-8 ANSI code page"
+export WINEPREFIX=$WORK/utf8-prefix
+boot_prefix "$WINEPREFIX"
+output=$WORK/support_test_utf8.out
+if LANG=hi_IN.UTF-8 LC_ALL=hi_IN.UTF-8 timeout 300 wine "$BUILD/support/support_test.exe" \
+     --gtest_filter='LogFileWindowsTest.UnderAUtf8AnsiCodePageAnUnmarkedLogGetsUtf8:CodePageConversion.*' \
+     >"$output" 2>&1 &&
+   grep -q '^\[       OK \] LogFileWindowsTest.UnderAUtf8AnsiCodePageAnUnmarkedLogGetsUtf8' "$output"; then
+  printf '%-32s %s\n' "support_test (ACP 65001)" "$(grep -E '^\[  PASSED  \]' "$output")"
+else
+  grep -E '^\[  FAILED  \]|Failure|SKIPPED|code page' "$output" | head -20 >&2 || true
+  fail "the log under a UTF-8 ANSI code page"
+fi
 WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
 
 # ---------------------------------------------------------------------------
@@ -365,7 +386,7 @@ imports=$(x86_64-w64-mingw32-objdump -p "$EXE" | awk '/DLL Name:/ { print $3 }' 
 echo "imports: $(echo $imports)"
 for dll in $imports; do
   case ${dll,,} in
-    kernel32.dll|user32.dll|advapi32.dll|ws2_32.dll|winhttp.dll|msvcrt.dll|shell32.dll|ole32.dll|gdi32.dll|api-ms-win-*) ;;
+    kernel32.dll|user32.dll|advapi32.dll|ws2_32.dll|iphlpapi.dll|winhttp.dll|msvcrt.dll|shell32.dll|ole32.dll|gdi32.dll|api-ms-win-*) ;;
     *) fail "Zendrel.exe imports $dll, which is not a system DLL" ;;
   esac
 done

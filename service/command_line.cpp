@@ -17,6 +17,7 @@ bool HasSwitch(const std::vector<std::string>& args, std::string_view name) {
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
   line.silent = HasSwitch(args, "SILENT");
+  line.json = HasSwitch(args, "JSON");
   if (HasSwitch(args, "INSTALL")) {
     line.mode = ProgramMode::Install;
   } else if (HasSwitch(args, "UNINSTALL")) {

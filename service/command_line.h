@@ -20,6 +20,7 @@ enum class ProgramMode {
 struct CommandLine {
   ProgramMode mode = ProgramMode::Service;
   bool silent = false;  // no success message after install or uninstall
+  bool json = false;    // the status report as one JSON object
 };
 
 // Whether `args` holds the switch `name` ("-NAME" or "/name", any case).

@@ -23,6 +23,16 @@ TEST_P(CommandLineCases, SelectsTheMode) {
   EXPECT_EQ(line.silent, c.silent);
 }
 
+TEST(CommandLine, JsonAsksForTheStatusReportAsJson) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"-status", "-json"}, true}, {{"/JSON", "/status"}, true}, {{"-status"}, false}, {{"-status", "json"}, false}};
+  for (const auto& [args, json] : cases) {
+    const CommandLine line = ParseCommandLine(args);
+    EXPECT_EQ(line.mode, ProgramMode::Status);
+    EXPECT_EQ(line.json, json) << args.back();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Switches, CommandLineCases,
     ::testing::Values(

@@ -24,6 +24,12 @@ class PollTimer {
 
   virtual void SetInterval(std::chrono::milliseconds interval) = 0;
   virtual std::chrono::milliseconds Interval() const = 0;
+
+  // Throws, with the host's reason, when the host could not arm the timer the last
+  // time it was switched on or given a new interval (such a timer never ticks). A
+  // thread that switched the timer on from outside the loop is woken by a message
+  // when that happens, so it can check without polling. Safe to call from any thread.
+  virtual void ThrowIfNotArmed() const = 0;
 };
 
 class MainLoop {

@@ -148,6 +148,10 @@ class AsioPollTimer final : public PollTimer {
     return state_->interval;
   }
 
+  // An Asio countdown that cannot be started throws from SetEnabled itself; there is
+  // no later failure to report.
+  void ThrowIfNotArmed() const override {}
+
  private:
   // Starts a countdown of the current interval. Called with the state's mutex held.
   static void Arm(AsioMainLoop& loop, const std::shared_ptr<TimerState>& state) {

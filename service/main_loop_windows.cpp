@@ -1,13 +1,18 @@
 // The Windows main loop: the Win32 message loop of the main thread. Each poll timer
 // is a SetTimer timer (identifier 1) on a hidden message-only window of its own, so
 // its ticks arrive as WM_TIMER messages of that thread; the message pump is a
-// PeekMessageW loop; a quit request is WM_QUIT posted to the thread.
+// PeekMessageW loop; a quit request is WM_QUIT posted to the thread. A timer that
+// cannot be armed never fails in silence: the switch raises, or the thread that
+// asked from outside the loop is woken to see the failure.
+#include "service/main_loop_windows.h"
+
 #include <windows.h>
 
 #include <atomic>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 
 #include "service/main_loop.h"
 #include "support/windows_text.h"
@@ -83,7 +88,8 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARA
 
 class WindowsMainLoop final : public MainLoop, private WindowTarget {
  public:
-  WindowsMainLoop() : thread_id_(GetCurrentThreadId()), stop_window_(*this) {}
+  explicit WindowsMainLoop(const Win32TimerCalls& calls)
+      : calls_(calls), thread_id_(GetCurrentThreadId()), stop_window_(*this) {}
 
   ~WindowsMainLoop() override {
     // A quit request that Run did not need to take (it saw the flag first) must not
@@ -148,6 +154,8 @@ class WindowsMainLoop final : public MainLoop, private WindowTarget {
 
   void RunHandler(const std::function<void()>& handler) { RunLoopHandler(handler, exception_handler_); }
 
+  const Win32TimerCalls& calls() const { return calls_; }
+
  private:
   void OnMessage(UINT message, WPARAM) override {
     if (message != kStopRequest) return;
@@ -167,6 +175,7 @@ class WindowsMainLoop final : public MainLoop, private WindowTarget {
   static inline std::mutex stop_target_mutex_;
   static inline HWND stop_target_ = nullptr;
 
+  const Win32TimerCalls calls_;
   const DWORD thread_id_;
   std::atomic<bool> quit_{false};
   std::function<void(const std::exception&)> exception_handler_;
@@ -213,30 +222,62 @@ class WindowsPollTimer final : public PollTimer, private WindowTarget {
     return interval_;
   }
 
+  void ThrowIfNotArmed() const override {
+    std::lock_guard lock(mutex_);
+    if (!arm_failure_.empty()) throw std::runtime_error(arm_failure_);
+  }
+
  private:
   // Brings the Win32 timer in line with the state: on the window's own thread at
-  // once, from any other thread through the window's queue.
+  // once, raising when the timer cannot be set; from any other thread through the
+  // window's queue, raising when the request cannot be queued.
   void Apply() {
     if (GetCurrentThreadId() != owner_thread_) {
-      PostMessageW(window_.handle(), kApplyTimerState, 0, 0);
+      requester_thread_.store(GetCurrentThreadId());
+      if (!loop_.calls().post_message(window_.handle(), kApplyTimerState, 0, 0)) {
+        throw std::runtime_error("PostMessageW: " + SystemErrorText(GetLastError()));
+      }
       return;
     }
-    std::lock_guard lock(mutex_);
-    KillTimer(window_.handle(), kTimerId);
-    armed_generation_ = generation_;
-    if (enabled_) {
-      const auto count = interval_.count();
-      const UINT elapse = count < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM
-                          : count > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM
-                                                       : static_cast<UINT>(count);
-      // Re-setting timer 1 of the window restarts its countdown.
-      SetTimer(window_.handle(), kTimerId, elapse, nullptr);
+    const std::string failure = Arm();
+    if (!failure.empty()) throw std::runtime_error(failure);
+  }
+
+  // Sets or kills the Win32 timer on the window's thread. Returns why it could not be
+  // set ("" when it was), keeps that for ThrowIfNotArmed, and wakes the thread that
+  // asked from outside the loop, which is waiting for messages. Never raises: it also
+  // runs inside the window procedure.
+  std::string Arm() noexcept {
+    std::string failure;
+    try {
+      std::lock_guard lock(mutex_);
+      KillTimer(window_.handle(), kTimerId);
+      armed_generation_ = generation_;
+      arm_failure_.clear();
+      if (enabled_) {
+        const auto count = interval_.count();
+        const UINT elapse = count < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM
+                            : count > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM
+                                                         : static_cast<UINT>(count);
+        // Re-setting timer 1 of the window restarts its countdown.
+        if (loop_.calls().set_timer(window_.handle(), kTimerId, elapse, nullptr) == 0) {
+          arm_failure_ = "SetTimer: " + SystemErrorText(GetLastError());
+        }
+      }
+      failure = arm_failure_;
+    } catch (const std::exception&) {
+      failure = "SetTimer: the failure could not be recorded";
     }
+    if (!failure.empty()) {
+      const DWORD requester = requester_thread_.load();
+      if (requester != 0) PostThreadMessageW(requester, WM_NULL, 0, 0);
+    }
+    return failure;
   }
 
   void OnMessage(UINT message, WPARAM wparam) override {
     if (message == kApplyTimerState) {
-      Apply();
+      Arm();
       return;
     }
     if (message != WM_TIMER || wparam != kTimerId) return;
@@ -257,6 +298,8 @@ class WindowsPollTimer final : public PollTimer, private WindowTarget {
   std::chrono::milliseconds interval_{0};
   std::uint64_t generation_ = 0;
   std::uint64_t armed_generation_ = 0;
+  std::string arm_failure_;
+  std::atomic<DWORD> requester_thread_{0};
   MessageWindow window_;
 };
 
@@ -266,6 +309,10 @@ std::unique_ptr<PollTimer> WindowsMainLoop::CreateTimer(std::function<void()> on
 
 }  // namespace
 
-std::unique_ptr<MainLoop> CreateMainLoop() { return std::make_unique<WindowsMainLoop>(); }
+std::unique_ptr<MainLoop> CreateWindowsMainLoop(const Win32TimerCalls& calls) {
+  return std::make_unique<WindowsMainLoop>(calls);
+}
+
+std::unique_ptr<MainLoop> CreateMainLoop() { return CreateWindowsMainLoop(Win32TimerCalls{}); }
 
 }  // namespace zendrel

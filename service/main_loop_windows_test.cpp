@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "service/main_loop.h"
+#include "service/main_loop_windows.h"
 
 namespace zendrel {
 namespace {
@@ -156,6 +157,88 @@ TEST(WindowsMainLoop, TwoTimersTickIndependently) {
   EXPECT_GE(fast, 5);
   EXPECT_GE(slow, 1);
   EXPECT_LT(slow, fast);
+}
+
+// ---- A timer the system will not set ----
+
+UINT_PTR WINAPI RefuseSetTimer(HWND, UINT_PTR, UINT, TIMERPROC) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return 0;
+}
+
+BOOL WINAPI RefusePostMessage(HWND, UINT, WPARAM, LPARAM) {
+  SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  return FALSE;
+}
+
+Win32TimerCalls WithFailing(bool set_timer, bool post_message) {
+  Win32TimerCalls calls;
+  if (set_timer) calls.set_timer = RefuseSetTimer;
+  if (post_message) calls.post_message = RefusePostMessage;
+  return calls;
+}
+
+TEST(WindowsMainLoop, SwitchingOnATimerThatCannotBeSetRaisesOnTheLoopsThread) {
+  auto loop = CreateWindowsMainLoop(WithFailing(true, false));
+  auto timer = loop->CreateTimer([] {});
+  timer->SetInterval(milliseconds(30));
+  try {
+    timer->SetEnabled(true);
+    ADD_FAILURE() << "SetEnabled did not raise";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("SetTimer: ", 0), 0u) << e.what();
+  }
+  EXPECT_THROW(timer->ThrowIfNotArmed(), std::runtime_error);
+  // Switched off, nothing is left to fail.
+  timer->SetEnabled(false);
+  EXPECT_NO_THROW(timer->ThrowIfNotArmed());
+}
+
+TEST(WindowsMainLoop, ASwitchFromAnotherThreadThatCannotBeQueuedRaisesThere) {
+  auto loop = CreateWindowsMainLoop(WithFailing(false, true));
+  auto timer = loop->CreateTimer([] {});
+  timer->SetInterval(milliseconds(30));
+  std::string failure;
+  OnAnotherThread([&] {
+    try {
+      timer->SetEnabled(true);
+    } catch (const std::runtime_error& e) {
+      failure = e.what();
+    }
+  });
+  EXPECT_EQ(failure.rfind("PostMessageW: ", 0), 0u) << failure;
+}
+
+// The service's worker switches Timer1 on and then waits for messages: when the loop's
+// thread cannot set the timer, the worker is woken and sees why.
+TEST(WindowsMainLoop, ATimerThatCannotBeSetWakesTheThreadThatSwitchedItOn) {
+  auto loop = CreateWindowsMainLoop(WithFailing(true, false));
+  std::atomic<int> ticks{0};
+  auto timer = loop->CreateTimer([&] { ++ticks; });
+  timer->SetInterval(milliseconds(30));
+  std::atomic<bool> switched{false};
+  bool woken = false;
+  std::string failure;
+  std::thread worker([&] {
+    MSG message{};
+    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // the thread's queue
+    timer->SetEnabled(true);
+    switched = true;
+    woken = MsgWaitForMultipleObjects(0, nullptr, FALSE, 30000, QS_ALLPOSTMESSAGE) == WAIT_OBJECT_0;
+    try {
+      timer->ThrowIfNotArmed();
+    } catch (const std::runtime_error& e) {
+      failure = e.what();
+    }
+  });
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (!switched && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(1));
+  ASSERT_TRUE(switched) << "the worker did not switch the timer on";
+  loop->ProcessPending();  // the loop's thread takes the request and cannot set the timer
+  worker.join();
+  EXPECT_TRUE(woken) << "the worker was not woken";
+  EXPECT_EQ(failure.rfind("SetTimer: ", 0), 0u) << failure;
+  EXPECT_EQ(ticks.load(), 0);
 }
 
 }  // namespace

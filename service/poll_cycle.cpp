@@ -31,10 +31,13 @@ void TSrvZendrel::Timer1Timer() {
   Timer1->SetEnabled(false);
   Timer1->SetInterval(settings_.interval);
 
+  last_cycle_ = CycleOutcome{};
   std::exception_ptr failure;
   try {
     if (settings_.at_cycle_start) settings_.at_cycle_start();
-    if (Computador_e_Servidor(folder_, SystemHostIdentity())) {
+    last_cycle_.server = CheckDatabaseServer(folder_, SystemHostIdentity());
+    last_cycle_.server_checked = true;
+    if (last_cycle_.server.is_server()) {
       erp.Connquimero.Disconnect();
       CarregarParametrosConexao(kUsuarioBanco, kSenhaPrincipal);
       try {
@@ -50,9 +53,18 @@ void TSrvZendrel::Timer1Timer() {
       }
 
       if (erp.Connquimero.Connected()) {
+        last_cycle_.connected = true;
         erp.TBPadrao.Open();
-        if (erp.TBPadrao.Field(padrao::kAtivaPontos).AsString() == "Y") EnviaMovimentoPontos();
-        if (erp.TBPadrao.Field(padrao::kAtivaTopVendas).AsString() == "Y") EnviaMovimentoTopVendas();
+        if (erp.TBPadrao.Field(padrao::kAtivaPontos).AsString() == "Y") {
+          ++last_cycle_.campaigns_on;
+          EnviaMovimentoPontos();
+          ++last_cycle_.campaigns_run;
+        }
+        if (erp.TBPadrao.Field(padrao::kAtivaTopVendas).AsString() == "Y") {
+          ++last_cycle_.campaigns_on;
+          EnviaMovimentoTopVendas();
+          ++last_cycle_.campaigns_run;
+        }
       }
     }
   } catch (...) {

@@ -335,6 +335,24 @@ TEST_F(PollCycle, AnEmptyProductListLeavesProductsAndDayAlone) {
   EXPECT_FALSE(Only(platform_->Requests(), "GET", "/v1/reset").empty());
 }
 
+TEST_F(PollCycle, AProductWithoutEanIsLeftOutAndTheOthersAreStored) {
+  CreateTopSalesDatabase("BRINDEX_ULTIMODOWNLODPRODUTOS = NULL");
+  platform_->Script("GET", "/v2/produtos",
+                    {ScriptedReply::Json(200, R"([{"ean":"1","produto":"café"},{"ean":"","produto":"sem código"},)"
+                                              R"({"produto":"nada"},{"ean":"2","produto":"pão"}])")});
+  EXPECT_TRUE(RunCycle());
+  EXPECT_EQ(Rows("SELECT CODIGOPRODUTO, DESCRICAO FROM BRINDEX_PROD_TOPVENDAS ORDER BY CODIGOPRODUTO"),
+            (std::vector<std::string>{"1|CAFé", "2|PãO"}));
+  EXPECT_EQ(db_->SelectText("SELECT CAST(BRINDEX_ULTIMODOWNLODPRODUTOS AS VARCHAR(30)) FROM PADRAO"),
+            "2026-12-10 00:00:00.0000");
+  const std::vector<std::string> log = Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0], "ProdutosTopVendas: produto sem EAN ignorado: sem código");
+  EXPECT_EQ(log[1], "ProdutosTopVendas: produto sem EAN ignorado: nada");
+  // The refresh no longer stops the campaign: its reset question and sending follow.
+  EXPECT_FALSE(Only(platform_->Requests(), "GET", "/v1/reset").empty());
+}
+
 // ---- Switches and order ----
 
 TEST_F(PollCycle, BothCampaignsOnRunPointsBeforeTopSales) {

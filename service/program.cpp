@@ -3,6 +3,10 @@
 #include "service/program.h"
 
 #include <iostream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
 
 #include "api/api_settings.h"
 #include "erp/host_identity.h"
@@ -25,23 +29,53 @@ std::string EventSource() {
   }
 }
 
+// Why a cycle of the ONCE mode cannot count as done (none when it does): it must
+// have run on the database server, connected, run every campaign that is on to its
+// end, and logged nothing.
+std::vector<std::string> OnceFailures(const CycleOutcome& cycle, std::size_t log_entries) {
+  std::vector<std::string> reasons;
+  // A cycle that failed before its server check: the exception says why.
+  if (cycle.server_checked && !cycle.server.is_server()) {
+    reasons.push_back("não é o servidor do banco de dados (Servidor=" + cycle.server.servidor +
+                      ", este computador: " + cycle.server.ThisMachine() + "): o ciclo não fez nada");
+  } else if (cycle.server_checked && !cycle.connected) {
+    reasons.push_back("o banco de dados não foi alcançado");
+  } else if (cycle.campaigns_run < cycle.campaigns_on) {
+    reasons.push_back(fmt::format("{} de {} campanhas ligadas não chegaram ao fim", cycle.campaigns_on - cycle.campaigns_run,
+                                  cycle.campaigns_on));
+  }
+  if (log_entries > 0) {
+    reasons.push_back(fmt::format("o ciclo escreveu {} {} no log (acima)", log_entries,
+                                  log_entries == 1 ? "entrada" : "entradas"));
+  }
+  return reasons;
+}
+
 // Runs one poll cycle exactly as a tick does, echoing its log entries to standard
-// output. Exit status 0 when no exception left the cycle.
+// output. Exit status 0 only when the cycle did all its work and logged nothing;
+// otherwise 1, with the reasons on standard error.
 int RunOnce(TSrvZendrel& module) {
-  SetLogEcho([](const std::string& entry) { std::cout << entry << std::endl; });
-  int status = 0;
+  std::size_t log_entries = 0;
+  SetLogEcho([&log_entries](const std::string& entry) {
+    ++log_entries;
+    std::cout << entry << std::endl;
+  });
+  std::vector<std::string> reasons;
   try {
     module.Timer1Timer();
   } catch (const std::exception& e) {
-    status = 1;
+    reasons.push_back(std::string("o ciclo terminou com um erro: ") + e.what());
     try {
       module.ManipulaExcecoes(e);
     } catch (const std::exception& log_failure) {
+      reasons.push_back(std::string("o log não pôde ser escrito: ") + log_failure.what());
       ReportHostEvent(EventSource(), log_failure.what());
     }
   }
   SetLogEcho(nullptr);
-  return status;
+  for (std::string& reason : OnceFailures(module.last_cycle(), log_entries)) reasons.push_back(std::move(reason));
+  for (const std::string& reason : reasons) std::cerr << "Zendrel -once: " << reason << std::endl;
+  return reasons.empty() ? 0 : 1;
 }
 
 // The one relay of the installation, or nullptr after saying why there is none: a
@@ -85,7 +119,8 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
     case ProgramMode::Status:
       // No module: the report holds its own read-only attachment, and no timer runs.
       return ReportStatus(module_settings.settings_folder.empty() ? ExecutableFolder() : module_settings.settings_folder,
-                          SystemHostIdentity(), CurrentApiSettings(), std::cout);
+                          SystemHostIdentity(), CurrentApiSettings(), std::cout,
+                          line.json ? StatusFormat::kJson : StatusFormat::kText);
     case ProgramMode::Once:
     case ProgramMode::Service:
       break;

@@ -215,7 +215,15 @@ class ScmServiceHost final : public ServiceHost {
 
   void PostControl(DWORD code) {
     const DWORD worker = worker_thread_id_.load();
-    if (worker != 0) PostThreadMessageW(worker, kServiceControlMessage, code, 0);
+    // Called by the Service Control Manager: nothing may be raised here, but a
+    // request that cannot reach the worker must not vanish.
+    if (worker != 0 && !PostThreadMessageW(worker, kServiceControlMessage, code, 0)) {
+      const DWORD error = GetLastError();
+      try {
+        ReportHostEvent(kServiceName, fmt::format("Service control {} not delivered: {}", code, SystemErrorText(error)));
+      } catch (...) {  // NOLINT(bugprone-empty-catch): nothing is left to report it with
+      }
+    }
   }
 
   void RunWorker() {
@@ -243,6 +251,8 @@ class ScmServiceHost final : public ServiceHost {
   }
 
   // The worker's body while the service runs: Timer1 is on from here until a stop.
+  // A timer that cannot be set ends it as a failure (the main thread wakes this one
+  // with a message), so the service never stays RUNNING without polling.
   void ServiceExecute() {
     module_->Timer1->SetEnabled(true);
     MSG message{};
@@ -250,6 +260,7 @@ class ScmServiceHost final : public ServiceHost {
       const BOOL got = GetMessageW(&message, nullptr, 0, 0);
       if (got == 0 || got == -1) break;
       Handle(message);
+      module_->Timer1->ThrowIfNotArmed();
     }
     module_->Timer1->SetEnabled(false);
   }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "erp/site_settings.h"
 #include "service/main_loop.h"
 #include "support/clock.h"
 #include "sync/campaign_sync.h"
@@ -26,6 +27,15 @@ struct ModuleSettings {
   // Runs at the start of every poll cycle; empty in the shipped program. A test build
   // makes cycles slow with it, to stop the service while one runs.
   std::function<void()> at_cycle_start;
+};
+
+// What the last poll cycle got to do: the ONCE mode's verdict rests on it.
+struct CycleOutcome {
+  bool server_checked = false;  // the server check ran, and `server` holds it
+  ServerCheck server;           // the server check, with what it compared
+  bool connected = false;       // the database connection was opened
+  int campaigns_on = 0;         // campaigns found switched on in the settings row
+  int campaigns_run = 0;        // of those, the ones whose run came to its end
 };
 
 class TSrvZendrel {
@@ -51,6 +61,7 @@ class TSrvZendrel {
   void EnviaMovimentoTopVendas() { campaigns_.EnviaMovimentoTopVendas(); }
 
   const ModuleSettings& settings() const { return settings_; }
+  const CycleOutcome& last_cycle() const { return last_cycle_; }
   const std::filesystem::path& settings_folder() const { return folder_; }
 
   ErpComponents erp;
@@ -62,6 +73,7 @@ class TSrvZendrel {
   std::filesystem::path folder_;
   const Clock& clock_;
   CampaignSync campaigns_;
+  CycleOutcome last_cycle_;
 };
 
 // The process's one module, for the free functions that need it.

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "erp/host_identity.h"
 #include "service/testing/child_process.h"
 #include "service/testing/poll_cycle_fixture.h"
 #include "support/testing/eventually.h"
@@ -184,6 +185,122 @@ TEST_F(ServiceRun, BesideTheRunningServiceOnlyStatusRuns) {
   // Once the service has ended, "-once" runs again.
   const RunResult after = RunToEnd(installation.program(), {"-once"}, kQuickProgram);
   EXPECT_EQ(after.status, 0) << after.err;
+}
+
+// ---- Zendrel -once: exit 0 only for a cycle that did all its work without a log entry ----
+
+// The test program copied into a folder of its own (its log lies beside it), run once.
+class ProgramOnce : public PollCycle {
+ protected:
+  void SetUp() override {
+    PollCycle::SetUp();
+    folder_ = fs::temp_directory_path() / fmt::format("zendrel-once-{}", ::getpid());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    fs::copy_file(ZENDREL_TEST_PROGRAM, folder_ / "Zendrel");
+  }
+  void TearDown() override {
+    fs::remove_all(folder_);
+    PollCycle::TearDown();
+  }
+
+  void WriteSettings(const std::string& servidor, const std::string& caminho) {
+    std::ofstream(folder_ / "Tarvix.ini") << "[Tarvix]\r\nServidor=" << servidor << "\r\nCaminho=" << caminho
+                                          << "\r\n";
+  }
+  // Tarvix.ini of the test database.
+  void UseTestDatabase() {
+    fs::copy_file(db_->settings_folder() / "Tarvix.ini", folder_ / "Tarvix.ini", fs::copy_options::overwrite_existing);
+  }
+
+  RunResult Once() {
+    return RunToEnd((folder_ / "Zendrel").string(), {"-once"}, {{"ZENDREL_TEST_HTTP_TIMEOUT_MS", "10000"}});
+  }
+
+  bool Logged() const { return fs::exists(folder_ / "Zendrel.log"); }
+
+  fs::path folder_;
+};
+
+TEST_F(ProgramOnce, ACycleThatDidEverythingWithoutALogEntryExits0) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 0, BRINDEX_ATIVARTOPVENDA = 'Y'");
+  InsertPontos(1, "VV", 501, "10");
+  UseTestDatabase();
+  const RunResult run = Once();
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(PontosIndex(), 1);
+  EXPECT_FALSE(Logged());
+}
+
+TEST_F(ProgramOnce, ARefusalIsPrintedAndExits1) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
+  InsertPontos(1, "VV", 501, "10");
+  platform_->Script("POST", "/v1/lancador", {ScriptedReply::Json(400, R"({"errors":["CPF inválido"]})")});
+  UseTestDatabase();
+  const RunResult run = Once();
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find(" - MovimentoPontos: CPF inválido\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "Zendrel -once: o ciclo escreveu 1 entrada no log (acima)\n");
+  EXPECT_EQ(PontosIndex(), 0);
+}
+
+TEST_F(ProgramOnce, ADatabaseThatCannotBeReachedExits1) {
+  WriteSettings("localhost", "/tmp/zendrel-no-such-db.fdb");
+  const RunResult run = Once();
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find(" - Falha na conexão com o banco de dados!!!\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err,
+            "Zendrel -once: o banco de dados não foi alcançado\n"
+            "Zendrel -once: o ciclo escreveu 1 entrada no log (acima)\n");
+}
+
+TEST_F(ProgramOnce, AnExceptionOfTheCycleIsPrintedAndExits1) {
+  // The top-sales rebuild fails half-way: the table it copies from is gone.
+  CreateDatabase("BRINDEX_ATIVARPONTUACAO = 'N', BRINDEX_ATIVARTOPVENDA = 'Y', BRINDEX_ULTIMOENVIOTOPVENDA = NULL");
+  db_->Execute("DROP TABLE VENDAS");
+  UseTestDatabase();
+  const RunResult run = Once();
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(run.err.rfind("Zendrel -once: o ciclo terminou com um erro: ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find("VENDAS"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Zendrel -once: 1 de 1 campanhas ligadas não chegaram ao fim\n"), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(Logged());
+}
+
+// The service stays silent on the ERP's client machines; -once says why it did nothing.
+TEST_F(ProgramOnce, AnotherMachineLogsNothingAndSaysWhyItDidNothing) {
+  WriteSettings("database-server.invalid", "/nowhere.fdb");
+  const RunResult run = Once();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("Zendrel -once: não é o servidor do banco de dados (Servidor=database-server.invalid, "
+                          "este computador: nome \"",
+                          0),
+            0u)
+      << run.err;
+  EXPECT_NE(run.err.find("interfaces "), std::string::npos) << run.err;
+  EXPECT_FALSE(Logged());
+  EXPECT_TRUE(platform_->Requests().empty());
+}
+
+// A Servidor holding this machine's network address (its name may resolve only to
+// loopback): the cycle goes on to the database instead of doing nothing.
+TEST_F(ProgramOnce, AnInterfaceAddressOfThisMachineCountsAsTheServer) {
+  std::string address;
+  for (const std::string& candidate : SystemHostIdentity().InterfaceIPv4()) {
+    if (!candidate.starts_with("127.")) address = candidate;
+  }
+  if (address.empty()) GTEST_SKIP() << "this machine has no IPv4 interface besides loopback";
+  WriteSettings(address, "/tmp/zendrel-no-such-db.fdb");
+  const RunResult run = Once();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.find("não é o servidor"), std::string::npos) << run.err;
+  // The database does not exist, wherever the server listens: the attempt is logged.
+  EXPECT_NE(run.out.find(" - Falha na conexão com o banco de dados!!!\n"), std::string::npos) << run.out;
+  EXPECT_TRUE(Logged());
 }
 
 }  // namespace

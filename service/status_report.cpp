@@ -23,6 +23,8 @@
 #include "erp/transaction.h"
 #include "service/database_credentials.h"
 #include "service/log_tail.h"
+#include "service/status_printer.h"
+#include "service/stuck_campaign.h"
 #include "support/company_cnpj.h"
 #include "support/date_time.h"
 #include "support/log_file.h"
@@ -44,7 +46,8 @@ struct Password {
 constexpr Password kPasswords[] = {{kSenhaPrincipal, "senha principal"}, {kSenhaReserva, "senha reserva"}};
 
 constexpr std::size_t kLogEntries = 10;
-constexpr std::size_t kLabelWidth = 27;
+// How far back the log is searched for a pending movement's refusal.
+constexpr std::size_t kRefusalSearchEntries = 2000;
 // Ini values never hold a line break: this tells a missing key from any value.
 constexpr std::string_view kMissing = "\n";
 
@@ -55,39 +58,6 @@ constexpr const char* kPendingTopVendas =
     "SELECT COUNT(*) AS PENDENTES, MIN(O.DATA) AS MAIS_ANTIGO FROM BRINDEX_MOV_TOPVENDAS O "
     "INNER JOIN FUNCIONARIOS F ON O.VENDEDOR = F.CODIGO WHERE O.SEQUENCIAL > :SEQUENCIAL";
 constexpr const char* kProdutos = "SELECT COUNT(*) AS PRODUTOS FROM BRINDEX_PROD_TOPVENDAS";
-
-// Writes "label : value" lines with the values in one column; a value of several
-// lines continues under its first line.
-class Printer {
- public:
-  explicit Printer(std::ostream& out) : out_(out) {}
-
-  void Title(std::string_view title) { out_ << '\n' << title << '\n'; }
-
-  void Line(std::string_view label, std::string_view value) {
-    std::string head = "  " + std::string(label);
-    const std::size_t length = Utf8Length(head);
-    if (length < kLabelWidth) head.append(kLabelWidth - length, ' ');
-    head += ": ";
-    const std::string indent(kLabelWidth + 2, ' ');
-    std::size_t start = 0;
-    bool first = true;
-    while (true) {
-      std::size_t end = value.find('\n', start);
-      std::string_view part = value.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-      if (!part.empty() && part.back() == '\r') part.remove_suffix(1);
-      out_ << (first ? head : indent) << part << '\n';
-      first = false;
-      if (end == std::string_view::npos) break;
-      start = end + 1;
-    }
-  }
-
-  void Text(std::string_view text) { out_ << text << '\n'; }
-
- private:
-  std::ostream& out_;
-};
 
 // While alive, the company's CNPJ is read from `row`; the earlier registration comes
 // back after.
@@ -179,15 +149,19 @@ ApiSettings Recording(const ApiSettings& api, std::vector<std::string>& failures
 
 struct Campaign {
   const char* title;
+  const char* key;  // of its section in JSON
   const char* switch_column;
   const char* url_column;
   const char* index_column;
   bool top_sales;
+  const char* log_prefix;  // of the send loop's log lines
 };
 
 constexpr Campaign kCampaigns[] = {
-    {"Campanha de pontos", padrao::kAtivaPontos, padrao::kUrlPontos, padrao::kIndicePontos, false},
-    {"Campanha top vendas", padrao::kAtivaTopVendas, padrao::kUrlTopVendas, padrao::kIndiceTopVendas, true},
+    {"Campanha de pontos", "campanha_pontos", padrao::kAtivaPontos, padrao::kUrlPontos, padrao::kIndicePontos,
+     false, "MovimentoPontos: "},
+    {"Campanha top vendas", "campanha_top_vendas", padrao::kAtivaTopVendas, padrao::kUrlTopVendas,
+     padrao::kIndiceTopVendas, true, "MovimentoTopVendas: "},
 };
 
 // A path as UTF-8 text on every host (a Windows folder name need not fit the ANSI code
@@ -206,16 +180,17 @@ std::string SettingText(const fs::path& folder, std::string_view key, const std:
 }  // namespace
 
 std::string DatabaseServerVerdict(const fs::path& folder, const HostIdentity& host, bool& is_server) {
-  is_server = Computador_e_Servidor(folder, host);
-  const std::string servidor = AsciiLower(ReadTarvixSetting(folder, "Servidor", "localhost"));
-  const std::string name = CapturarNomeComputador(host);
-  const std::string address = CapturarIP(host);
-  const std::string here = fmt::format("este computador: nome \"{}\", endereço \"{}\"", name, address);
-  if (!is_server) return "não (" + here + ")";
-  if (servidor == "localhost") return "sim (localhost)";
-  if (servidor == "127.0.0.1") return "sim (endereço 127.0.0.1)";
-  if (servidor == address) return "sim (endereço deste computador, " + address + ")";
-  return "sim (nome deste computador, " + name + ")";
+  const ServerCheck check = CheckDatabaseServer(folder, host);
+  is_server = check.is_server();
+  switch (check.match) {
+    case ServerMatch::kNone: return "não (este computador: " + check.ThisMachine() + ")";
+    case ServerMatch::kLocalhost: return "sim (localhost)";
+    case ServerMatch::kLoopback: return "sim (endereço 127.0.0.1)";
+    case ServerMatch::kAddress: return "sim (endereço deste computador, " + check.address + ")";
+    case ServerMatch::kInterfaceAddress: return "sim (endereço de uma interface deste computador, " + check.servidor + ")";
+    case ServerMatch::kName: break;
+  }
+  return "sim (nome deste computador, " + check.name + ")";
 }
 
 namespace {
@@ -240,9 +215,23 @@ std::string PendingText(Query& query, std::string_view parameter, std::int32_t i
   return fmt::format("{}, o mais antigo de {}", count, oldest.empty() ? "(data vazia)" : oldest);
 }
 
+// The movement the campaign sends next and, when the log holds the platform's refusal
+// of it, that the campaign is held there.
+void ReportFirstPending(StatusPrinter& print, const Campaign& campaign, Connection& connection,
+                        Transaction& read_only, std::int32_t index, const std::vector<std::string>& log_entries) {
+  const std::optional<FirstPending> first = ReadFirstPending(connection, read_only, campaign.top_sales, index);
+  if (!first) return;
+  print.Line("Primeiro pendente", first->description);
+  const std::optional<std::string> refusal = LastRefusal(log_entries, campaign.log_prefix, first->day);
+  print.Line("Última recusa no log", refusal ? *refusal : "nenhuma");
+  print.Line("Retida", refusal ? "sim: o serviço tenta este movimento em cada ciclo e não envia os seguintes até que "
+                                 "ele seja corrigido no ERP ou um reset da plataforma passe por ele"
+                               : "não (o próximo ciclo começa por este movimento)");
+}
+
 // The campaign's lines from the database. Returns whether it is on.
-bool ReportCampaignData(Printer& print, const Campaign& campaign, const SettingsRow& row, Connection& connection,
-                        Transaction& read_only) {
+bool ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row,
+                        Connection& connection, Transaction& read_only, const std::vector<std::string>& log_entries) {
   const std::string on_text = row.Field(campaign.switch_column).AsString();
   const bool on = on_text == "Y";
   print.Line("Ligada", on ? "sim" : fmt::format("não ({} = '{}')", campaign.switch_column, on_text));
@@ -264,6 +253,7 @@ bool ReportCampaignData(Printer& print, const Campaign& campaign, const Settings
   } else if (!(never_started && campaign.top_sales)) {
     query.SetSQL(campaign.top_sales ? kPendingTopVendas : kPendingPontos);
     print.Line("Pendentes", PendingText(query, campaign.top_sales ? "SEQUENCIAL" : "MOVIMENTO", index));
+    ReportFirstPending(print, campaign, connection, read_only, index, log_entries);
   }
 
   if (campaign.top_sales) {
@@ -279,7 +269,7 @@ bool ReportCampaignData(Printer& print, const Campaign& campaign, const Settings
 }
 
 // Asks the platform the campaign's reset question. Returns whether it answered.
-bool ReportPlatform(Printer& print, const std::string& url, ThrowawayLog& log,
+bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& log,
                     std::vector<std::string>& transport_failures) {
   transport_failures.clear();
   const auto start = std::chrono::steady_clock::now();
@@ -328,16 +318,19 @@ bool ReportPlatform(Printer& print, const std::string& url, ThrowawayLog& log,
 
 }  // namespace
 
-int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSettings& api, std::ostream& out) {
-  Printer print(out);
+int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSettings& api, std::ostream& out,
+                 StatusFormat format) {
+  StatusPrinter print(out, format);
   std::vector<std::string> transport_failures;
   const ScopedApiSettings api_scope(Recording(api, transport_failures));
   const Clock& clock = CurrentApiSettings().CurrentClock();
   std::vector<std::string> problems;
 
-  print.Text("Zendrel - situação em " + FormatLogTimestamp(clock.Now()));
+  print.Heading(FormatLogTimestamp(clock.Now()));
+  const fs::path log_path = folder / "Zendrel.log";
+  const LogTail log_history = ReadLogTail(log_path, kRefusalSearchEntries);
 
-  print.Title("Instalação");
+  print.Title("Instalação", "instalacao");
   print.Line("Pasta do executável", PathText(folder));
   const std::optional<fs::path> ini = FindFileIgnoringCase(folder, "Tarvix.ini");
   print.Line("Tarvix.ini", ini ? "encontrado: " + PathText(*ini) : "não encontrado (valem os valores padrão)");
@@ -347,7 +340,7 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   print.Line("Servidor do banco", DatabaseServerVerdict(folder, host, is_server));
   if (!is_server) problems.push_back("este computador não é o servidor do banco: o serviço não trabalha aqui");
 
-  print.Title("Banco de dados");
+  print.Title("Banco de dados", "banco_de_dados");
   // No automatic reconnection: a report that waits and retries hides what happened.
   Connection connection(ReconnectPolicy{1, std::chrono::milliseconds(0)});
   Transaction read_only(connection, TransactionMode::ReadOnlyReadCommitted, true, std::chrono::seconds(5));
@@ -387,9 +380,9 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
 
   if (row_read) {
     for (std::size_t i = 0; i < std::size(kCampaigns); ++i) {
-      print.Title(kCampaigns[i].title);
+      print.Title(kCampaigns[i].title, kCampaigns[i].key);
       try {
-        campaign_on[i] = ReportCampaignData(print, kCampaigns[i], row, connection, read_only);
+        campaign_on[i] = ReportCampaignData(print, kCampaigns[i], row, connection, read_only, log_history.entries);
       } catch (const std::exception& e) {
         print.Line("Erro", e.what());
         try {
@@ -407,10 +400,10 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   if (row_read) {
     const ScopedCompanyRow company(row);
     ThrowawayLog log(clock);
-    print.Title("Plataforma Brindex (pergunta de reset, sem confirmar)");
+    print.Title("Plataforma Brindex (pergunta de reset, sem confirmar)", "plataforma");
     for (std::size_t i = 0; i < std::size(kCampaigns); ++i) {
       if (!campaign_on[i]) continue;
-      out << "  " << kCampaigns[i].title << '\n';
+      print.Group(kCampaigns[i].title, kCampaigns[i].key);
       if (!ReportPlatform(print, row.Field(kCampaigns[i].url_column).AsString(), log, transport_failures)) {
         problems.push_back(fmt::format("{}: a plataforma não responde", kCampaigns[i].title));
       }
@@ -420,34 +413,25 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
     }
   }
 
-  const fs::path log_path = folder / "Zendrel.log";
-  print.Title(fmt::format("Últimas entradas do log ({})", PathText(log_path)));
+  print.Title(fmt::format("Últimas entradas do log ({})", PathText(log_path)), "log");
   const LogTail tail = ReadLogTail(log_path, kLogEntries);
   if (!tail.found) {
-    print.Text(tail.error.empty() ? "  (o arquivo não existe)" : "  (não foi possível ler: " + tail.error + ")");
+    print.Note(tail.error.empty() ? "(o arquivo não existe)" : "(não foi possível ler: " + tail.error + ")");
   } else if (tail.entries.empty()) {
-    print.Text("  (nenhuma entrada)");
+    print.Note("(nenhuma entrada)");
   }
-  for (const std::string& entry : tail.entries) {
-    std::size_t start = 0;
-    while (start <= entry.size()) {
-      const std::size_t end = entry.find('\n', start);
-      print.Text("  " + entry.substr(start, end == std::string::npos ? std::string::npos : end - start));
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-  }
+  for (const std::string& entry : tail.entries) print.LogEntry(entry);
 
-  print.Title("Resultado");
+  print.Title("Resultado", "resultado");
+  const int exit_status = problems.empty() ? 0 : 1;
   if (problems.empty()) {
     print.Line("Situação", "OK");
-    return 0;
+  } else {
+    print.Line("Situação", "FALHA");
+    print.ListLine("Motivos", problems);
   }
-  std::string list;
-  for (const std::string& problem : problems) list += (list.empty() ? "" : "\n") + problem;
-  print.Line("Situação", "FALHA");
-  print.Line("Motivos", list);
-  return 1;
+  print.Finish(exit_status);
+  return exit_status;
 }
 
 }  // namespace zendrel

@@ -12,6 +12,7 @@
 
 #include "api/api_settings.h"
 #include "erp/host_identity.h"
+#include "service/status_printer.h"
 
 namespace zendrel {
 
@@ -20,8 +21,9 @@ namespace zendrel {
 // `api` (transport, time-outs). Returns the exit status: 0 when this machine is the
 // database server, the database was reached and its settings row read, and every
 // campaign that is on has its platform answering the reset question; 1 otherwise.
+// With StatusFormat::kJson the same report is one JSON object (status_printer.h).
 int ReportStatus(const std::filesystem::path& folder, const HostIdentity& host, const ApiSettings& api,
-                 std::ostream& out);
+                 std::ostream& out, StatusFormat format = StatusFormat::kText);
 
 // The report's line on the server check: whether this machine counts as the database
 // server that Tarvix.ini in `folder` names (set in `is_server`, the poll cycle's own

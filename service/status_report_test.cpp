@@ -7,6 +7,8 @@
 #include <cctype>
 #include <sstream>
 
+#include <rapidjson/document.h>
+
 #include "erp/site_settings.h"
 #include "service/testing/poll_cycle_fixture.h"
 #include "support/company_cnpj.h"
@@ -308,11 +310,151 @@ INSTANTIATE_TEST_SUITE_P(Settings, StatusReportUnreachable,
                                            UnreachableCase{"no_settings_file", false}),
                          [](const ::testing::TestParamInfo<UnreachableCase>& info) { return info.param.name; });
 
+// ---- What holds a campaign back ----
+
+TEST_F(StatusReport, NamesTheFirstPendingMovementAndTheRefusalThatHoldsItThere) {
+  CreateBothCampaigns();
+  // The log as the service leaves it: an old refusal of an earlier top-sales movement,
+  // then the points refusal, then a till's open transaction (no refusal).
+  FixedClock november(DateTime{2026, 11, 20, 8, 0, 0, 0});
+  LogFile(ServiceLog(), november).Append("MovimentoTopVendas: recusa de um movimento já enviado");
+  LogFile service_log(ServiceLog(), clock_);
+  service_log.Append("MovimentoPontos: CPF não cadastrado na campanha");
+  service_log.Append("MovimentoPontos: Movimentos pendentes presos por uma transação do ERP ainda aberta; "
+                     "o envio para aqui e o próximo ciclo tenta novamente.");
+
+  EXPECT_EQ(Report(), 0) << output_;
+  const std::string pontos = Section(output_, "Campanha de pontos");
+  EXPECT_EQ(Value(pontos, "Primeiro pendente"),
+            "movimento 102 de 21/11/2026, CPF 111.222.333-96, tipo VV, identificação 602");
+  EXPECT_EQ(Value(pontos, "Última recusa no log"), "10/12/2026 09:30:00 - CPF não cadastrado na campanha");
+  EXPECT_EQ(Value(pontos, "Retida"),
+            "sim: o serviço tenta este movimento em cada ciclo e não envia os seguintes até que ele seja corrigido "
+            "no ERP ou um reset da plataforma passe por ele");
+
+  // The refusal in the log is older than the movement: it concerned another one.
+  const std::string top = Section(output_, "Campanha top vendas");
+  EXPECT_EQ(Value(top, "Primeiro pendente"),
+            "sequencial 1 de 01/12/2026, produto 789, CPF do vendedor 123.456.789-09, movimento 5001");
+  EXPECT_EQ(Value(top, "Última recusa no log"), "nenhuma");
+  EXPECT_EQ(Value(top, "Retida"), "não (o próximo ciclo começa por este movimento)");
+
+  // Nothing pending: no first movement.
+  SetPadrao("BRINDEX_ULTIMOENVIO = 103, BRINDEX_ULTIMOENVIOTOPVENDA = 3");
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_TRUE(Values(output_, "Primeiro pendente").empty()) << output_;
+  EXPECT_TRUE(Values(output_, "Retida").empty()) << output_;
+}
+
+// ---- -status -json ----
+
+TEST(StatusJsonKey, LabelsBecomePlainNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"SYSDBA, senha principal", "sysdba_senha_principal"},
+      {"Índice de envio", "indice_de_envio"},
+      {"Tarvix.ini", "tarvix_ini"},
+      {"Última recusa no log", "ultima_recusa_no_log"},
+      {"Conexão", "conexao"},
+      {"PADRAO", "padrao"},
+  };
+  for (const auto& [label, key] : cases) EXPECT_EQ(JsonKey(label), key) << label;
+}
+
+class StatusReportJson : public StatusReport {
+ protected:
+  int ReportJson(const fs::path& folder) {
+    std::ostringstream out;
+    const int status = ReportStatus(folder, SystemHostIdentity(), CurrentApiSettings(), out, StatusFormat::kJson);
+    json_ = out.str();
+    json_document_.Parse(json_.c_str());
+    return status;
+  }
+
+  // The member `key` of `object`, a text; "<none>" when it is not there.
+  static std::string Text(const rapidjson::Value& object, const char* key) {
+    if (!object.IsObject() || !object.HasMember(key) || !object[key].IsString()) return "<none>";
+    return object[key].GetString();
+  }
+
+  // Every "label: value" line of the text section `title` is the member of the JSON
+  // object with the label's name and the same value.
+  void ExpectSameLines(const std::string& title, const rapidjson::Value& object) {
+    std::istringstream lines(Section(output_, title));
+    std::string line;
+    int compared = 0;
+    while (std::getline(lines, line)) {
+      const std::size_t colon = line.find(" : ");
+      const std::size_t value_colon = line.find(": ");
+      if (line.rfind("  ", 0) != 0 || value_colon == std::string::npos || line[2] == ' ') continue;
+      std::string label = line.substr(2, (colon != std::string::npos ? colon : value_colon) - 2);
+      while (!label.empty() && label.back() == ' ') label.pop_back();
+      const std::vector<std::string> values = Values(Section(output_, title), label);
+      ASSERT_EQ(values.size(), 1u) << label;
+      EXPECT_EQ(Text(object, JsonKey(label).c_str()), values.front()) << title << " / " << label;
+      ++compared;
+    }
+    EXPECT_GT(compared, 2) << "no lines compared in " << title;
+  }
+
+  std::string json_;
+  rapidjson::Document json_document_;
+};
+
+TEST_F(StatusReportJson, TheSameReportAsOneJsonObjectWithTheSameExitStatus) {
+  CreateBothCampaigns();
+  LogFile service_log(ServiceLog(), clock_);
+  service_log.Append("MovimentoPontos: CPF não cadastrado na campanha");
+
+  ASSERT_EQ(Report(), 0) << output_;
+  ASSERT_EQ(ReportJson(db_->settings_folder()), 0) << json_;
+  ASSERT_FALSE(json_document_.HasParseError()) << json_;
+  ASSERT_TRUE(json_document_.IsObject()) << json_;
+  const rapidjson::Value& doc = json_document_;
+
+  EXPECT_EQ(Text(doc, "situacao_em"), "10/12/2026 09:30:00");
+  ExpectSameLines("Instalação", doc["instalacao"]);
+  ExpectSameLines("Banco de dados", doc["banco_de_dados"]);
+  ExpectSameLines("Campanha de pontos", doc["campanha_pontos"]);
+  ExpectSameLines("Campanha top vendas", doc["campanha_top_vendas"]);
+  EXPECT_EQ(Text(doc["campanha_pontos"], "retida").rfind("sim: ", 0), 0u) << json_;
+  EXPECT_EQ(Text(doc["plataforma"]["campanha_pontos"], "reset_pendente"), "não");
+  EXPECT_EQ(Text(doc["plataforma"]["campanha_top_vendas"], "plataforma").rfind("responde: HTTP 200", 0), 0u);
+  ASSERT_TRUE(doc["log"]["entradas"].IsArray());
+  ASSERT_EQ(doc["log"]["entradas"].Size(), 1u);
+  EXPECT_EQ(std::string(doc["log"]["entradas"][0].GetString()),
+            "10/12/2026 09:30:00 - MovimentoPontos: CPF não cadastrado na campanha");
+  EXPECT_EQ(Text(doc["resultado"], "situacao"), "OK");
+  EXPECT_EQ(doc["codigo_saida"].GetInt(), 0);
+  // Both reports asked the platform, and nothing else.
+  EXPECT_EQ(ResetQuestions().size(), 4u);
+}
+
+TEST_F(StatusReportJson, AFailingReportListsItsReasons) {
+  CreateDatabase();
+  const fs::path folder = fs::temp_directory_path() / fmt::format("zendrel-status-json-{}", ::getpid());
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::ofstream(folder / "Tarvix.ini") << "[Tarvix]\r\nServidor=localhost\r\nCaminho=/tmp/zendrel-no-such.fdb\r\n";
+
+  EXPECT_EQ(ReportJson(folder), 1) << json_;
+  ASSERT_FALSE(json_document_.HasParseError()) << json_;
+  const rapidjson::Value& doc = json_document_;
+  EXPECT_EQ(Text(doc["banco_de_dados"], "conexao"), "falhou com as duas senhas");
+  EXPECT_EQ(Text(doc["resultado"], "situacao"), "FALHA");
+  ASSERT_TRUE(doc["resultado"]["motivos"].IsArray()) << json_;
+  EXPECT_EQ(std::string(doc["resultado"]["motivos"][0].GetString()), "o banco de dados não foi alcançado");
+  EXPECT_EQ(Text(doc["log"], "nota"), "(o arquivo não existe)");
+  EXPECT_EQ(doc["log"]["entradas"].Size(), 0u);
+  EXPECT_EQ(doc["codigo_saida"].GetInt(), 1);
+  fs::remove_all(folder);
+}
+
 // A host whose name and addresses the test chooses, so the check needs no network.
 class FakeHost final : public HostIdentity {
  public:
   std::string ComputerName() const override { return "LOJA01.rede.local"; }
   std::vector<std::string> ResolveIPv4(const std::string&) const override { return {"127.0.1.1", "10.9.8.7"}; }
+  std::vector<std::string> InterfaceIPv4() const override { return {"127.0.0.1", "10.9.8.7", "192.0.2.2"}; }
 };
 
 struct VerdictCase {
@@ -339,9 +481,11 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"LOCALHOST", true, "sim (localhost)"},
         VerdictCase{"127.0.0.1", true, "sim (endereço 127.0.0.1)"},
         VerdictCase{"10.9.8.7", true, "sim (endereço deste computador, 10.9.8.7)"},
+        VerdictCase{"192.0.2.2", true, "sim (endereço de uma interface deste computador, 192.0.2.2)"},
         VerdictCase{"loja01", true, "sim (nome deste computador, LOJA01.rede.local)"},
         VerdictCase{"servidor2", false,
-                    "não (este computador: nome \"LOJA01.rede.local\", endereço \"10.9.8.7\")"}),
+                    "não (este computador: nome \"LOJA01.rede.local\", endereço \"10.9.8.7\", "
+                    "interfaces 127.0.0.1, 10.9.8.7, 192.0.2.2)"}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) {
       std::string name = info.param.servidor;
       for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

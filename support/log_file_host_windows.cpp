@@ -123,24 +123,19 @@ std::unique_ptr<LogFileHandle> LogFileHandle::Open(const std::filesystem::path& 
 }
 
 std::string EncodeForUnmarkedLog(std::string_view utf8) {
-  const std::wstring wide = Widen(utf8);
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  // No best-fit mapping: a character the code page lacks becomes "?", never a
-  // look-alike letter that would change a name in the log.
-  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, ansi.data(), length, nullptr, nullptr);
-  return ansi;
+  // The ANSI code page in force may be UTF-8 (the "Beta: Unicode UTF-8" setting),
+  // which takes no best-fit flag; a conversion that fails must fail the write, never
+  // leave an empty entry.
+  const UINT code_page = GetACP();
+  try {
+    return ToCodePage(utf8, code_page);
+  } catch (const std::exception& e) {
+    throw LogWriteError(std::string("Cannot write the log entry: ") + e.what());
+  }
 }
 
 std::string DecodeUnmarkedLog(std::string_view bytes) {
-  if (bytes.empty()) return {};
-  const int size = static_cast<int>(bytes.size());
-  const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), length);
-  return Narrow(wide);
+  return FromCodePage(bytes, GetACP());
 }
 
 }  // namespace zendrel

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 #include <iterator>
 #include <string>
 
 #include "support/errors.h"
 #include "support/log_file.h"
 #include "support/log_file_host.h"
+#include "support/windows_text.h"
 
 namespace zendrel {
 namespace {
@@ -48,6 +50,43 @@ class LogFileWindowsTest : public testing::Test {
 // Brazilian Windows, and Wine in an English or Portuguese locale).
 TEST_F(LogFileWindowsTest, TheAnsiCodePageIsTheOneTheseTestsAssume) {
   ASSERT_EQ(GetACP(), 1252u);
+}
+
+// The conversion under each kind of ANSI code page a machine may have in force: a
+// single-byte one takes the no-best-fit flag, UTF-8 refuses every flag.
+TEST(CodePageConversion, EachCodePageConvertsWithFlagsItAccepts) {
+  struct Case {
+    UINT code_page;
+    std::string utf8;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {1252, "Falha na conex\xC3\xA3o \xE2\x82\xAC", "Falha na conex\xE3o \x80"},
+      {1252, "\xC5\x91", "?"},                          // no look-alike "o"
+      {850, "conex\xC3\xA3o \xC3\xA7", "conex\xC6o \x87"},
+      {CP_UTF8, "Falha na conex\xC3\xA3o \xC5\x91 \xE4\xB8\xAD", "Falha na conex\xC3\xA3o \xC5\x91 \xE4\xB8\xAD"},
+      {CP_UTF8, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code_page);
+    EXPECT_EQ(ToCodePage(c.utf8, c.code_page), c.bytes) << c.utf8;
+  }
+  EXPECT_EQ(FromCodePage("conex\xC3\xA3o", CP_UTF8), "conex\xC3\xA3o");
+  EXPECT_EQ(FromCodePage("conex\xE3o", 1252), "conex\xC3\xA3o");
+}
+
+TEST(CodePageConversion, AConversionThatFailsRaisesInsteadOfGivingAnEmptyText) {
+  EXPECT_THROW(ToCodePage("Falha", 12345), std::runtime_error);
+  EXPECT_THROW(FromCodePage("Falha", 12345), std::runtime_error);
+}
+
+// Run by the Windows test script in a Wine prefix whose ANSI code page is UTF-8
+// (Windows' "Beta: Use Unicode UTF-8" setting); skipped elsewhere.
+TEST_F(LogFileWindowsTest, UnderAUtf8AnsiCodePageAnUnmarkedLogGetsUtf8) {
+  if (GetACP() != CP_UTF8) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not UTF-8";
+  LogFile(path_, clock_).Append("Falha na conex\xC3\xA3o \xC5\x91");
+  EXPECT_EQ(ReadBytes(path_), "\r\n23/09/2021 14:05:09 - Falha na conex\xC3\xA3o \xC5\x91\r\n");
+  EXPECT_EQ(DecodeUnmarkedLog(EncodeForUnmarkedLog("\xE4\xB8\xAD")), "\xE4\xB8\xAD");
 }
 
 TEST_F(LogFileWindowsTest, UnmarkedEncodingIsTheAnsiCodePage) {

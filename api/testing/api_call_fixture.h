@@ -19,6 +19,7 @@
 #include "api/api_settings.h"
 #include "api/testing/fake_platform.h"
 #include "support/clock.h"
+#include "support/errors.h"
 #include "support/company_cnpj.h"
 #include "support/log_file.h"
 #include "support/log_file_host.h"
@@ -83,10 +84,27 @@ class ApiCallTest : public ::testing::Test {
     api_settings_ = std::make_unique<ScopedApiSettings>(std::move(settings));
   }
 
+  // Puts `limits` in force for the rest of the test.
+  void UseLimits(const HttpTimeouts& limits) {
+    ApiSettings settings;
+    settings.clock = &clock_;
+    settings.timeouts = limits;
+    api_settings_.reset();
+    api_settings_ = std::make_unique<ScopedApiSettings>(std::move(settings));
+  }
+
   // Points the log at a file that cannot be written (its folder does not exist).
   void UseUnwritableLog() {
     log_redirect_.reset();
     log_redirect_ = std::make_unique<LogRedirect>(log_path_.parent_path() / "zendrel-no-such-folder" / "x.log", clock_);
+  }
+
+  // Makes the next log write fail (the host refuses to give the moment of its
+  // entry) and the writes after it succeed again.
+  void UseLogThatFailsOnce() {
+    log_redirect_.reset();
+    failing_once_clock_.FailNextReading();
+    log_redirect_ = std::make_unique<LogRedirect>(log_path_, failing_once_clock_);
   }
 
   // The messages of the log's entries, in order (each entry's timestamp must be the
@@ -126,7 +144,25 @@ class ApiCallTest : public ::testing::Test {
   std::string Base() const { return platform_->BaseUrl(); }
 
   static inline FakePlatform* platform_ = nullptr;
+  // A clock whose first reading fails as a log write does; the later ones give kNow.
+  class FailingOnceClock final : public Clock {
+   public:
+    DateTime Now() const override {
+      if (!failed_) {
+        failed_ = true;
+        throw LogWriteError("the log's first write fails");
+      }
+      return kNow;
+    }
+
+    void FailNextReading() { failed_ = false; }
+
+   private:
+    mutable bool failed_ = true;
+  };
+
   FixedClock clock_{kNow};
+  FailingOnceClock failing_once_clock_;
   FakeSettingsRow settings_row_{kCgc};
   std::filesystem::path log_path_;
   std::unique_ptr<LogRedirect> log_redirect_;

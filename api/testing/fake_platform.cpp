@@ -198,6 +198,8 @@ void FakePlatform::Script(std::string_view method, std::string_view path, std::v
     writer.Bool(reply.content_length);
     writer.Key("trickle_ms");
     writer.Int(reply.trickle_ms);
+    writer.Key("repeat");
+    writer.Int(reply.repeat);
     writer.EndObject();
   }
   writer.EndArray();
@@ -238,6 +240,8 @@ std::vector<RecordedRequest> FakePlatform::Requests() const {
   }
   return requests;
 }
+
+void FakePlatform::StallHandshakes(bool stall) { Control("POST", "stall_handshakes", stall ? "true" : "false"); }
 
 void FakePlatform::Reset() { Control("POST", "reset"); }
 

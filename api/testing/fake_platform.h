@@ -30,6 +30,7 @@ struct ScriptedReply {
   bool close_without_reply = false;
   bool content_length = true;   // false: the body ends when the connection closes
   int trickle_ms = 0;           // > 0: the body goes one byte at a time, this far apart
+  int repeat = 1;               // the body is sent this many times over
 
   // Content-Type "application/json; charset=utf-8".
   static ScriptedReply Json(int status, std::string body);
@@ -89,7 +90,11 @@ class FakePlatform {
   // Every request received since the start or the last Reset, in arrival order.
   std::vector<RecordedRequest> Requests() const;
 
-  // Forgets every script and every recorded request.
+  // While `stall` holds, new HTTPS connections are accepted and never get their TLS
+  // handshake. Reset ends it.
+  void StallHandshakes(bool stall);
+
+  // Forgets every script and every recorded request, and ends stalled handshakes.
   void Reset();
 
  private:

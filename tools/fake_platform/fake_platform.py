@@ -27,10 +27,16 @@ Control endpoint (on either port; never recorded):
                "delay_ms": 0        (wait before the status line),
                "close": false       (close the connection without any reply),
                "content_length": true (false: no Content-Length, body ends with the connection),
-               "trickle_ms": 0      (send the body one byte at a time, this long apart)}
+               "trickle_ms": 0      (send the body one byte at a time, this long apart),
+               "repeat": 1          (send the body this many times over: a huge reply
+                                     without a huge script)}
   GET  /__control/requests    -> [{"scheme", "method", "path", "query", "headers": [[name, value]],
                                    "body_hex"}, ...] in arrival order
-  POST /__control/reset       forgets every script and every recorded request
+  POST /__control/stall_handshakes  body "true" or "false": while true, new HTTPS
+                              connections are accepted and then never get their TLS
+                              handshake (a peer that hangs before the exchange starts)
+  POST /__control/reset       forgets every script and every recorded request, and
+                              lets handshakes go on again
   POST /__control/shutdown    stops both servers; the process exits with 0
 SIGTERM and SIGINT stop it the same way. --script FILE loads a JSON list of scripts.
 """
@@ -64,6 +70,7 @@ class Platform:
         self.requests = []
         self.scripts = {}
         self.stopping = threading.Event()
+        self.stall_handshakes = False
         self.verbose = verbose
 
     def record(self, entry):
@@ -90,6 +97,7 @@ class Platform:
         with self.lock:
             self.requests.clear()
             self.scripts.clear()
+            self.stall_handshakes = False
 
 
 def json_reply(status, value):
@@ -173,6 +181,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_reply(self, reply):
         body = reply_body(reply)
+        repeat = max(1, int(reply.get("repeat", 1)))
         headers = [tuple(header) for header in reply.get("headers", [])]
         self.send_response(reply.get("status", 200), reply.get("reason"))
         for name, value in headers:
@@ -180,7 +189,7 @@ class Handler(BaseHTTPRequestHandler):
         has_length = any(name.lower() == "content-length" for name, _ in headers)
         if reply.get("content_length", True):
             if not has_length:
-                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Content-Length", str(len(body) * repeat))
         else:
             self.close_connection = True
             self.send_header("Connection", "close")
@@ -189,7 +198,11 @@ class Handler(BaseHTTPRequestHandler):
             return
         trickle_ms = reply.get("trickle_ms", 0)
         if trickle_ms <= 0:
-            self.wfile.write(body)
+            for _ in range(repeat):
+                if self.server.platform.stopping.is_set():
+                    self.close_connection = True
+                    return
+                self.wfile.write(body)
             return
         self.wfile.flush()
         for index in range(len(body)):
@@ -212,6 +225,9 @@ class Handler(BaseHTTPRequestHandler):
                     listing = json.dumps(platform.requests)
                 self.send_reply({"status": 200, "headers": [["Content-Type", "application/json"]],
                                  "body": listing})
+            elif action == "stall_handshakes" and self.command == "POST":
+                platform.stall_handshakes = json.loads(body.decode("utf-8")) is True
+                self.send_reply({"status": 204})
             elif action == "reset" and self.command == "POST":
                 platform.reset()
                 self.send_reply({"status": 204})
@@ -246,6 +262,11 @@ class PlatformServer(ThreadingHTTPServer):
         # The handshake runs on the connection's own thread, so a client that
         # rejects the certificate (as a verifying client first does) stalls nobody.
         if self.ssl_context is not None:
+            if self.platform.stall_handshakes:
+                # Holds the connection open without a byte while the stall lasts.
+                while self.platform.stall_handshakes and not self.platform.stopping.wait(0.05):
+                    pass
+                return
             try:
                 request = self.ssl_context.wrap_socket(request, server_side=True)
             except (ssl.SSLError, OSError):
