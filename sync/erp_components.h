@@ -17,10 +17,16 @@ struct ErpComponentSettings {
   // How long a read of pending movements waits for an ERP transaction that holds
   // them before this cycle gives up on the campaign.
   std::chrono::seconds pending_lock_timeout{60};
+  // Before reading pending movements, wait for the other transactions that may still
+  // hold uncommitted ones (the only wait on servers that read committed rows without
+  // waiting). Off only in tests that show what the plain read loses.
+  bool settle_pending_holders = true;
 };
 
 struct ErpComponents {
   explicit ErpComponents(const ErpComponentSettings& settings = {});
+
+  const bool settle_pending_holders;
 
   Connection Connquimero;
   Transaction TransReadOnly;    // read-only, read committed, starts and ends by itself

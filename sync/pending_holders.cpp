@@ -1,0 +1,110 @@
+// The monitoring-table reads that tell which transactions may hold uncommitted
+// movements, and the wait for them.
+#include "sync/pending_holders.h"
+
+#include <fmt/format.h>
+
+#include <thread>
+
+#include "erp/query.h"
+#include "erp/transaction.h"
+
+namespace zendrel {
+namespace {
+
+std::int64_t WholeNumber(const FieldValue& value) { return value.is_sql_null() ? 0 : value.unscaled(); }
+
+// Group 2 of the statistics is a transaction's. Read-only transactions cannot insert.
+// An active statement (state 1) may be the insert whose number is already taken but
+// whose row is not stored yet; a cursor waiting for its next fetch (state 2) is not.
+constexpr const char* kHoldersSql =
+    "SELECT T.MON$TRANSACTION_ID, T.MON$ATTACHMENT_ID, A.MON$USER, A.MON$REMOTE_ADDRESS,\n"
+    "       A.MON$REMOTE_PROCESS,\n"
+    "       (SELECT COALESCE(MAX(R.MON$RECORD_INSERTS), 0)\n"
+    "          FROM MON$TABLE_STATS S\n"
+    "          JOIN MON$RECORD_STATS R ON R.MON$STAT_ID = S.MON$RECORD_STAT_ID\n"
+    "         WHERE S.MON$STAT_ID = T.MON$STAT_ID AND S.MON$STAT_GROUP = 2\n"
+    "           AND S.MON$TABLE_NAME = '{0}') AS INSERTS,\n"
+    "       (SELECT COUNT(*) FROM MON$STATEMENTS M\n"
+    "         WHERE M.MON$TRANSACTION_ID = T.MON$TRANSACTION_ID AND M.MON$STATE = 1) AS EXECUTING\n"
+    "FROM MON$TRANSACTIONS T\n"
+    "JOIN MON$ATTACHMENTS A ON A.MON$ATTACHMENT_ID = T.MON$ATTACHMENT_ID\n"
+    "WHERE T.MON$ATTACHMENT_ID <> CURRENT_CONNECTION\n"
+    "  AND T.MON$READ_ONLY = 0\n"
+    "ORDER BY T.MON$TRANSACTION_ID";
+
+}  // namespace
+
+std::optional<std::int64_t> HighestCommittedNumber(Connection& connection, const PendingTable& table) {
+  Transaction transaction(connection, TransactionMode::ReadOnlyReadCommitted, true);
+  Query query(connection, transaction);
+  query.SetSQL(fmt::format("SELECT MAX({}) FROM {}", table.number_column, table.table));
+  query.Open();
+  const FieldValue highest = query.Row().front();
+  query.Close();
+  if (highest.is_sql_null()) return std::nullopt;
+  return WholeNumber(highest);
+}
+
+std::int64_t TransactionNumberNow(Connection& connection) {
+  Transaction transaction(connection, TransactionMode::ReadOnlyReadCommitted, true);
+  Query query(connection, transaction);
+  query.SetSQL("SELECT CURRENT_TRANSACTION FROM RDB$DATABASE");
+  query.Open();
+  const std::int64_t number = WholeNumber(query.Row().front());
+  query.Close();
+  return number;
+}
+
+std::vector<PendingHolder> ListPendingHolders(Connection& connection, const PendingTable& table,
+                                              std::int64_t bound) {
+  // A new transaction each time: the monitoring snapshot belongs to the transaction.
+  Transaction transaction(connection, TransactionMode::ReadOnlyReadCommitted, true);
+  Query query(connection, transaction);
+  query.SetSQL(fmt::format(kHoldersSql, table.table));
+  std::vector<PendingHolder> holders;
+  for (query.Open(); !query.Eof(); query.Next()) {
+    const std::vector<FieldValue>& row = query.Row();
+    PendingHolder holder;
+    holder.transaction_id = WholeNumber(row[0]);
+    if (holder.transaction_id >= bound) continue;
+    holder.inserted = WholeNumber(row[5]) > 0;
+    holder.executing = WholeNumber(row[6]) > 0;
+    if (!holder.inserted && !holder.executing) continue;
+    holder.attachment_id = WholeNumber(row[1]);
+    holder.user = row[2].AsString();
+    holder.remote_address = row[3].AsString();
+    holder.remote_process = row[4].AsString();
+    holders.push_back(std::move(holder));
+  }
+  query.Close();
+  return holders;
+}
+
+PendingSettlement SettlePending(Connection& connection, const PendingTable& table, std::chrono::milliseconds timeout,
+                                std::chrono::milliseconds pause) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  PendingSettlement settlement;
+  settlement.highest = HighestCommittedNumber(connection, table);
+  // Started after K was read, so every transaction that can hold a number up to K
+  // has a smaller number.
+  const std::int64_t bound = TransactionNumberNow(connection);
+  for (;;) {
+    settlement.still_holding = ListPendingHolders(connection, table, bound);
+    if (settlement.still_holding.empty()) return settlement;
+    if (std::chrono::steady_clock::now() >= deadline) return settlement;
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+std::string DescribeHolder(const PendingHolder& holder) {
+  std::string where = holder.user;
+  if (!holder.remote_address.empty()) where += ", " + holder.remote_address;
+  if (!holder.remote_process.empty()) where += ", " + holder.remote_process;
+  const char* what = holder.inserted ? "inseriu movimentos e continua aberta"
+                                     : "executa um comando que pode inserir movimentos";
+  return fmt::format("transação {} da conexão {} ({}): {}", holder.transaction_id, holder.attachment_id, where,
+                     what);
+}
+
+}  // namespace zendrel
