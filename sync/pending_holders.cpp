@@ -31,7 +31,31 @@ constexpr const char* kHoldersSql =
     "JOIN MON$ATTACHMENTS A ON A.MON$ATTACHMENT_ID = T.MON$ATTACHMENT_ID\n"
     "WHERE T.MON$ATTACHMENT_ID <> CURRENT_CONNECTION\n"
     "  AND T.MON$READ_ONLY = 0\n"
+    "{1}"
     "ORDER BY T.MON$TRANSACTION_ID";
+
+// An attachment's monitoring data is written when it is asked for, at most once per
+// call the attachment makes; data written during a commit outlives it until that
+// attachment's next call, showing a transaction that has ended. Firebird 4 and later
+// can be asked for a transaction's state (0 active, -2 in limbo; -1 rolled back, more
+// than 0 committed); Firebird 3 cannot, but its waiting read needs no such list.
+constexpr const char* kStillActive = "  AND RDB$GET_TRANSACTION_CN(T.MON$TRANSACTION_ID) IN (0, -2)\n";
+
+// The isolation mode the server gives a transaction asked for as read committed
+// without record versions: 4 is READ CONSISTENCY.
+constexpr const char* kOwnIsolationSql =
+    "SELECT MON$ISOLATION_MODE FROM MON$TRANSACTIONS WHERE MON$TRANSACTION_ID = CURRENT_TRANSACTION";
+constexpr std::int64_t kReadConsistency = 4;
+
+bool KnowsTransactionStates(Connection& connection) {
+  Transaction transaction(connection, TransactionMode::ReadOnlyReadCommitted, true);
+  Query query(connection, transaction);
+  query.SetSQL("SELECT RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM RDB$DATABASE");
+  query.Open();
+  const std::string version = query.Row().front().AsString();
+  query.Close();
+  return !version.empty() && version.front() >= '4' && version.front() <= '9';
+}
 
 }  // namespace
 
@@ -56,12 +80,22 @@ std::int64_t TransactionNumberNow(Connection& connection) {
   return number;
 }
 
+bool ReadCommittedPassesUncommittedInserts(Connection& connection) {
+  Transaction transaction(connection, TransactionMode::ReadOnlyWaitingReadCommitted, true);
+  Query query(connection, transaction);
+  query.SetSQL(kOwnIsolationSql);
+  query.Open();
+  const std::int64_t mode = query.Eof() ? 0 : WholeNumber(query.Row().front());
+  query.Close();
+  return mode == kReadConsistency;
+}
+
 std::vector<PendingHolder> ListPendingHolders(Connection& connection, const PendingTable& table,
                                               std::int64_t bound) {
   // A new transaction each time: the monitoring snapshot belongs to the transaction.
   Transaction transaction(connection, TransactionMode::ReadOnlyReadCommitted, true);
   Query query(connection, transaction);
-  query.SetSQL(fmt::format(kHoldersSql, table.table));
+  query.SetSQL(fmt::format(kHoldersSql, table.table, KnowsTransactionStates(connection) ? kStillActive : ""));
   std::vector<PendingHolder> holders;
   for (query.Open(); !query.Eof(); query.Next()) {
     const std::vector<FieldValue>& row = query.Row();

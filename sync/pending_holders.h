@@ -21,10 +21,16 @@
 //  every number up to K committed, rolled back (a hole) or never used (a gap).
 //
 // A transaction that inserted a movement, committed it with retain and went on keeps
-// its insert count, so it holds the campaign until it commits again or ends (at most
-// the wait's time-out) although it has nothing uncommitted: the monitoring tables do
-// not tell the two apart. The monitoring snapshot is taken once per transaction, so
-// every look is a transaction of its own.
+// its insert count, so it holds the campaign until it commits again after a write, or
+// ends (at most the wait's time-out), although it has nothing uncommitted: the
+// monitoring tables do not tell the two apart. The monitoring snapshot is taken once
+// per transaction, so every look is a transaction of its own. An attachment writes its
+// monitoring data when asked, once per call it makes: what it wrote during a commit
+// shows the ended transaction until its next call, so on Firebird 4 and later each
+// listed transaction is checked with the server's own record of transaction states.
+// What remains open: data an attachment wrote at the very start of its inserting
+// call, before the statement ran, shows neither the insert nor a running statement
+// until that attachment's next call.
 #pragma once
 
 #include <chrono>
@@ -65,9 +71,16 @@ std::optional<std::int64_t> HighestCommittedNumber(Connection& connection, const
 // smaller one. Throws DatabaseError.
 std::int64_t TransactionNumberNow(Connection& connection);
 
+// Whether the server reads a waiting read-committed transaction in READ CONSISTENCY
+// mode (Firebird 4 and later with ReadConsistency = 1), which never waits for an
+// uncommitted insert; Firebird 3, and 4 with ReadConsistency = 0, wait in the read
+// itself. Throws DatabaseError.
+bool ReadCommittedPassesUncommittedInserts(Connection& connection);
+
 // The transactions of other attachments numbered below `bound` that have inserted into
 // the table or are running a statement, read-only ones left out, in one new monitoring
-// snapshot. Throws DatabaseError.
+// snapshot; on Firebird 4 and later only those the server still counts as active.
+// Throws DatabaseError.
 std::vector<PendingHolder> ListPendingHolders(Connection& connection, const PendingTable& table,
                                               std::int64_t bound);
 

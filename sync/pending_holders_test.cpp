@@ -35,6 +35,11 @@ class PendingHoldersTest : public ::testing::Test {
     return ListPendingHolders(relay_, table, TransactionNumberNow(relay_));
   }
 
+  // The relay settles only where the waiting read does not wait itself; elsewhere (and
+  // without the server's transaction states) a commit can leave stale monitoring data.
+  bool RelaySettlesHere() { return ReadCommittedPassesUncommittedInserts(relay_); }
+  static constexpr const char* kNoSettling = "this server waits in the read itself; the relay does not settle here";
+
   TestDatabase db_;
   Connection relay_;
 };
@@ -119,6 +124,7 @@ TEST_F(PendingHoldersTest, CommitRetainGivesANewNumberAndKeepsTheInsertCount) {
 }
 
 TEST_F(PendingHoldersTest, ASettlementWaitsForTheTillsAndPassesRolledBackHoles) {
+  if (!RelaySettlesHere()) GTEST_SKIP() << kNoSettling;
   struct Case {
     const char* name;
     bool commit;
@@ -151,6 +157,7 @@ TEST_F(PendingHoldersTest, ASettlementWaitsForTheTillsAndPassesRolledBackHoles) 
 }
 
 TEST_F(PendingHoldersTest, ASettlementGivesUpAtTheTimeOutNamingTheHolder) {
+  if (!RelaySettlesHere()) GTEST_SKIP() << kNoSettling;
   auto till = db_.OpenSession();
   till->Execute(kInsertPontos);
   const auto started = std::chrono::steady_clock::now();
@@ -163,6 +170,7 @@ TEST_F(PendingHoldersTest, ASettlementGivesUpAtTheTimeOutNamingTheHolder) {
 }
 
 TEST_F(PendingHoldersTest, AnEmptyTableHasNoHighestNumber) {
+  if (!RelaySettlesHere()) GTEST_SKIP() << kNoSettling;
   const PendingSettlement settlement = SettlePending(relay_, kPontosTable, std::chrono::seconds(5));
   EXPECT_FALSE(settlement.highest.has_value());
   EXPECT_TRUE(settlement.still_holding.empty());

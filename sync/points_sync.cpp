@@ -31,8 +31,9 @@ void CampaignSync::EnviaMovimentoPontos() {
   if (UltimoMovimento == -1) return;
 
   std::int64_t highest = std::numeric_limits<std::int64_t>::max();
-  if (erp_.settle_pending_holders && !AwaitPendingSettled(erp_.Connquimero, kPontosTable,
-                                                          erp_.TransPendentes.lock_timeout(), kLogPrefix, highest)) {
+  // Where the read itself waits for a till, there is nothing to wait for first.
+  if (erp_.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp_.Connquimero) &&
+      !AwaitPendingSettled(erp_.Connquimero, kPontosTable, erp_.TransPendentes.lock_timeout(), kLogPrefix, highest)) {
     return;
   }
 
