@@ -27,6 +27,7 @@
 #include "support/date_time.h"
 #include "support/log_file.h"
 #include "support/text_codec.h"
+#include "sync/pending_holders.h"
 #include "sync/pending_read.h"
 #include "sync/settings_columns.h"
 
@@ -240,6 +241,19 @@ std::string PendingText(Query& query, std::string_view parameter, std::int32_t i
   return fmt::format("{}, o mais antigo de {}", count, oldest.empty() ? "(data vazia)" : oldest);
 }
 
+// The other transactions that would hold the campaign's next send back now, one a line.
+std::string HoldersText(Connection& connection, const PendingTable& table) {
+  try {
+    const auto holders = ListPendingHolders(connection, table, TransactionNumberNow(connection));
+    if (holders.empty()) return "nenhuma transação do ERP";
+    std::string text;
+    for (const PendingHolder& holder : holders) text += (text.empty() ? "" : "\n") + DescribeHolder(holder);
+    return text;
+  } catch (const std::exception& e) {
+    return "não foi possível ver: " + Short(e.what());
+  }
+}
+
 // The campaign's lines from the database. Returns whether it is on.
 bool ReportCampaignData(Printer& print, const Campaign& campaign, const SettingsRow& row, Connection& connection,
                         Transaction& read_only) {
@@ -264,6 +278,7 @@ bool ReportCampaignData(Printer& print, const Campaign& campaign, const Settings
   } else if (!(never_started && campaign.top_sales)) {
     query.SetSQL(campaign.top_sales ? kPendingTopVendas : kPendingPontos);
     print.Line("Pendentes", PendingText(query, campaign.top_sales ? "SEQUENCIAL" : "MOVIMENTO", index));
+    print.Line("Retido por", HoldersText(connection, campaign.top_sales ? kTopVendasTable : kPontosTable));
   }
 
   if (campaign.top_sales) {
