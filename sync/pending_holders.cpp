@@ -54,7 +54,12 @@ bool KnowsTransactionStates(Connection& connection) {
   query.Open();
   const std::string version = query.Row().front().AsString();
   query.Close();
-  return !version.empty() && version.front() >= '4' && version.front() <= '9';
+  int major = 0;
+  for (const char c : version) {
+    if (c < '0' || c > '9') break;
+    major = major * 10 + (c - '0');
+  }
+  return major >= 4;
 }
 
 }  // namespace
