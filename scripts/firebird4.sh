@@ -52,6 +52,7 @@ install() {
     return 0
   fi
   if ! command -v debootstrap >/dev/null; then
+    apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
   fi
   echo "firebird4: building the Debian 13 chroot in $root_dir (once)"
