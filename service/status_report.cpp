@@ -29,6 +29,7 @@
 #include "support/date_time.h"
 #include "support/log_file.h"
 #include "support/text_codec.h"
+#include "sync/pending_holders.h"
 #include "sync/pending_read.h"
 #include "sync/settings_columns.h"
 
@@ -229,6 +230,19 @@ void ReportFirstPending(StatusPrinter& print, const Campaign& campaign, Connecti
                                : "não (o próximo ciclo começa por este movimento)");
 }
 
+// The other transactions that would hold the campaign's next send back now, one a line.
+std::string HoldersText(Connection& connection, const PendingTable& table) {
+  try {
+    const auto holders = ListPendingHolders(connection, table, TransactionNumberNow(connection));
+    if (holders.empty()) return "nenhuma transação do ERP";
+    std::string text;
+    for (const PendingHolder& holder : holders) text += (text.empty() ? "" : "\n") + DescribeHolder(holder);
+    return text;
+  } catch (const std::exception& e) {
+    return "não foi possível ver: " + Short(e.what());
+  }
+}
+
 // The campaign's lines from the database. Returns whether it is on.
 bool ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row,
                         Connection& connection, Transaction& read_only, const std::vector<std::string>& log_entries) {
@@ -254,6 +268,7 @@ bool ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const Se
     query.SetSQL(campaign.top_sales ? kPendingTopVendas : kPendingPontos);
     print.Line("Pendentes", PendingText(query, campaign.top_sales ? "SEQUENCIAL" : "MOVIMENTO", index));
     ReportFirstPending(print, campaign, connection, read_only, index, log_entries);
+    print.Line("Retido por", HoldersText(connection, campaign.top_sales ? kTopVendasTable : kPontosTable));
   }
 
   if (campaign.top_sales) {

@@ -134,6 +134,7 @@ TEST_F(StatusReport, AllFineShowsEachCampaignAndExitsZero) {
   EXPECT_EQ(Value(pontos, "Endereço base"), platform_->BaseUrl());
   EXPECT_EQ(Value(pontos, "Índice de envio"), "101");
   EXPECT_EQ(Value(pontos, "Pendentes"), "2, o mais antigo de 21/11/2026");
+  EXPECT_EQ(Value(pontos, "Retido por"), "nenhuma transação do ERP");
 
   const std::string top = Section(output_, "Campanha top vendas");
   EXPECT_EQ(Value(top, "Ligada"), "sim");
@@ -169,6 +170,18 @@ TEST_F(StatusReport, AllFineShowsEachCampaignAndExitsZero) {
   EXPECT_EQ(Value(Section(output_, "Campanha de pontos"), "Pendentes"), "3, o mais antigo de 19/11/2026");
   EXPECT_EQ(Value(Section(output_, "Campanha top vendas"), "Pendentes"), "2, o mais antigo de 30/11/2026");
   EXPECT_EQ(CompanySettingsRow(), &module_->erp.TBPadrao);
+}
+
+TEST_F(StatusReport, NamesTheTransactionThatHoldsACampaignBack) {
+  CreateBothCampaigns();
+  auto till = db_->OpenSession();
+  till->Execute("INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, VALOR) VALUES ('1', 'VV', 1)");  // left open
+  EXPECT_EQ(Report(), 0) << output_;
+  const std::string held = Value(Section(output_, "Campanha de pontos"), "Retido por");
+  EXPECT_EQ(held.rfind("transação ", 0), 0u) << held;
+  EXPECT_NE(held.find("inseriu movimentos e continua aberta"), std::string::npos) << held;
+  EXPECT_EQ(Value(Section(output_, "Campanha top vendas"), "Retido por"), "nenhuma transação do ERP");
+  till->Rollback();
 }
 
 TEST_F(StatusReport, ChangesNothingInTheDatabaseEvenWhenTheServiceWouldWrite) {

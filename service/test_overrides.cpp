@@ -44,6 +44,7 @@ void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& hos
   if (auto v = EnvNumber("ZENDREL_TEST_SETTINGS_LOCK_TIMEOUT_S")) {
     module_settings.erp.settings_lock_timeout = std::chrono::seconds(*v);
   }
+  if (auto v = EnvNumber("ZENDREL_TEST_PLAIN_PENDING_READ")) module_settings.erp.settle_pending_holders = *v == 0;
   if (const char* dir = std::getenv("ZENDREL_TEST_UNIT_DIR")) host_options.unit_folder = dir;
   if (const char* dir = std::getenv("ZENDREL_TEST_SETTINGS_DIR")) module_settings.settings_folder = dir;
   if (auto v = EnvNumber("ZENDREL_TEST_SLOW_CYCLE_MS")) {

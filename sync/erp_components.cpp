@@ -6,7 +6,8 @@
 namespace zendrel {
 
 ErpComponents::ErpComponents(const ErpComponentSettings& settings)
-    : Connquimero(settings.reconnect),
+    : settle_pending_holders(settings.settle_pending_holders),
+      Connquimero(settings.reconnect),
       TransReadOnly(Connquimero, TransactionMode::ReadOnlyReadCommitted, true),
       TransReadWrite(Connquimero, TransactionMode::ReadWriteReadCommitted, true, settings.settings_lock_timeout),
       TRComandos(Connquimero, TransactionMode::ReadWriteReadCommitted, false),

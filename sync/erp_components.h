@@ -21,10 +21,16 @@ struct ErpComponentSettings {
   // how often it is tried again when the ERP held or changed the row meanwhile.
   std::chrono::seconds settings_lock_timeout{60};
   SettingsWritePolicy settings_write;
+  // Before reading pending movements, wait for the other transactions that may still
+  // hold uncommitted ones (the only wait on servers that read committed rows without
+  // waiting). Off only in tests that show what the plain read loses.
+  bool settle_pending_holders = true;
 };
 
 struct ErpComponents {
   explicit ErpComponents(const ErpComponentSettings& settings = {});
+
+  const bool settle_pending_holders;
 
   Connection Connquimero;
   Transaction TransReadOnly;    // read-only, read committed, starts and ends by itself

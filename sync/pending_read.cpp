@@ -27,6 +27,17 @@ bool RunPendingStep(Step step, std::string_view log_prefix) {
 
 }  // namespace
 
+bool AwaitPendingSettled(Connection& connection, const PendingTable& table, std::chrono::seconds timeout,
+                         std::string_view log_prefix, std::int64_t& highest) {
+  const PendingSettlement settlement = SettlePending(connection, table, timeout);
+  if (!settlement.still_holding.empty()) {
+    LogHeldByErp(log_prefix);
+    return false;
+  }
+  highest = settlement.highest.value_or(std::numeric_limits<std::int64_t>::min());
+  return true;
+}
+
 bool OpenPending(Query& query, std::string_view log_prefix) {
   return RunPendingStep([&] { query.Open(); }, log_prefix);
 }

@@ -1,6 +1,8 @@
 // The customer points campaign: every movement after the send index, one posting each,
 // in movement order, moving the index on after each accepted one and stopping at the
 // first refusal.
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "api/brindex_calls.h"
@@ -28,6 +30,13 @@ void CampaignSync::EnviaMovimentoPontos() {
   const std::int32_t UltimoMovimento = AtualizaIndiceEnvio(TTipoCampanha::tcPontos);
   if (UltimoMovimento == -1) return;
 
+  std::int64_t highest = std::numeric_limits<std::int64_t>::max();
+  // Where the read itself waits for a till, there is nothing to wait for first.
+  if (erp_.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp_.Connquimero) &&
+      !AwaitPendingSettled(erp_.Connquimero, kPontosTable, erp_.TransPendentes.lock_timeout(), kLogPrefix, highest)) {
+    return;
+  }
+
   Query& pendentes = erp_.TBMovimentoPontos;
   pendentes.Close();
   pendentes.SetInteger("MOVIMENTO", UltimoMovimento);
@@ -35,6 +44,9 @@ void CampaignSync::EnviaMovimentoPontos() {
 
   int Resposta = kAccepted;
   while (!pendentes.Eof() && Resposta == kAccepted) {
+    // A later number may still have an uncommitted one below it: the next cycle.
+    const std::int64_t movimento = pendentes.Field("MOVIMENTO").AsInteger();
+    if (movimento > highest) break;
     const std::string tipo = pendentes.Field("TIPOMOVIMENTO").AsString();
     if (tipo == "VP") {
       // Never posted: the index just moves past it.
@@ -57,6 +69,8 @@ void CampaignSync::EnviaMovimentoPontos() {
         DoSaveLog(std::string(kLogPrefix) + e.what());
       }
     }
+    // Reading on past the highest settled number could only wait for a later till.
+    if (Resposta == kAccepted && movimento >= highest) break;
     if (Resposta == kAccepted && !NextPending(pendentes, kLogPrefix)) break;
     if (message_pump_) message_pump_();
   }

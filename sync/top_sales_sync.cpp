@@ -1,6 +1,8 @@
 // The salesperson top-sales campaign: the daily refresh of the campaign's products,
 // the send-index step, then every movement after the send index, one posting each,
 // stopping at the first refusal.
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,13 @@ void CampaignSync::AtualizaProdutos() {
 }
 
 void CampaignSync::EnviaPendentesTopVendas() {
+  std::int64_t highest = std::numeric_limits<std::int64_t>::max();
+  // Where the read itself waits for a till, there is nothing to wait for first.
+  if (erp_.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp_.Connquimero) &&
+      !AwaitPendingSettled(erp_.Connquimero, kTopVendasTable, erp_.TransPendentes.lock_timeout(), kLogPrefix, highest)) {
+    return;
+  }
+
   Query& pendentes = erp_.TBMovTopVendas;
   pendentes.Close();
   pendentes.SetInteger("SEQUENCIAL", erp_.TBPadrao.Field(padrao::kIndiceTopVendas).AsInteger());
@@ -71,6 +80,9 @@ void CampaignSync::EnviaPendentesTopVendas() {
 
   int Resposta = kAccepted;
   while (!pendentes.Eof() && Resposta == kAccepted) {
+    // A later number may still have an uncommitted one below it: the next cycle.
+    const std::int64_t sequencial = pendentes.Field("SEQUENCIAL").AsInteger();
+    if (sequencial > highest) break;
     try {
       const std::string url = erp_.TBPadrao.Field(padrao::kUrlTopVendas).AsString();
       const std::string cpf = pendentes.Field("CPF").AsString();
@@ -90,6 +102,8 @@ void CampaignSync::EnviaPendentesTopVendas() {
       Resposta = -1;
       DoSaveLog(std::string(kLogPrefix) + e.what());
     }
+    // Reading on past the highest settled number could only wait for a later till.
+    if (Resposta == kAccepted && sequencial >= highest) break;
     if (Resposta == kAccepted && !NextPending(pendentes, kLogPrefix)) break;
   }
 }

@@ -112,7 +112,8 @@ class TestDatabase {
   std::filesystem::path settings_folder_;
 };
 
-// Stops / starts the local server with the repository's scripts/firebird.sh.
+// Stops / starts the local server with the repository's scripts/firebird.sh (or the
+// script ZENDREL_FIREBIRD_SCRIPT names).
 // Returns whether the script succeeded.
 bool StopFirebirdServer();
 bool StartFirebirdServer();

@@ -216,7 +216,9 @@ class Program {
 // program's lock time-out.
 class Tills {
  public:
-  Tills(const TestDatabase& db, std::uint32_t rng_start) : db_(db), rng_(rng_start) {}
+  // `longest_hold_ms`: how long till A holds its inserts at most, as a rule.
+  Tills(const TestDatabase& db, std::uint32_t rng_start, int longest_hold_ms = 150)
+      : db_(db), rng_(rng_start), longest_hold_ms_(longest_hold_ms) {}
   ~Tills() { Stop(); }
 
   void Start(int points, int top_sales) {
@@ -293,7 +295,7 @@ class Tills {
           Count("erp_held_past_lock_timeout");
           Sleep(2600);
         } else {
-          Sleep(std::uniform_int_distribution<int>(0, 150)(rng_));
+          Sleep(std::uniform_int_distribution<int>(0, longest_hold_ms_)(rng_));
         }
         if (campaign_a >= 0) {
           if (roll >= 95) {
@@ -317,6 +319,7 @@ class Tills {
 
   const TestDatabase& db_;
   std::mt19937 rng_;
+  int longest_hold_ms_;
   int left_[2] = {0, 0};
   std::thread thread_;
   std::atomic<bool> stop_{false};
@@ -526,7 +529,8 @@ class FaultInjection : public ::testing::Test {
     std::map<std::string, std::string> env{{"ZENDREL_TEST_HTTP_TIMEOUT_MS", "2000"},
                                            {"ZENDREL_TEST_LOCK_TIMEOUT_S", "2"},
                                            {"ZENDREL_TEST_SETTINGS_LOCK_TIMEOUT_S", "1"},
-                                           {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "100"}};
+                                           {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "100"},
+                                           {"ZENDREL_TEST_PLAIN_PENDING_READ", plain_pending_read_ ? "1" : "0"}};
     if (as_service) {
       // One cycle at once, no second one before the stop.
       env["ZENDREL_TEST_FIRST_INTERVAL_MS"] = "10";
@@ -657,6 +661,67 @@ class FaultInjection : public ::testing::Test {
     }
   }
 
+  struct Accepted {
+    int movement;
+    int run;
+  };
+
+  // The movements the platform accepted, per campaign, in the order it accepted them,
+  // each answer known from its request's path and place; `answers_given` counts them.
+  std::map<std::string, std::vector<Accepted>> AcceptedPostings(std::vector<RunRecord>& runs,
+                                                                std::map<std::string, int>& answers_given) {
+    std::map<std::string, std::vector<Accepted>> accepted;
+    std::map<std::string, int> seen_per_path;
+    for (const RecordedRequest& request : platform_.Requests()) {
+      if (request.method != "POST") continue;
+      for (const Campaign& campaign : kCampaigns) {
+        for (int run = 0; run < static_cast<int>(runs.size()); ++run) {
+          Answer answer;
+          if (request.path == PostingPath(run, campaign)) {
+            const std::vector<Answer>& plan = runs[run].answers[campaign.name];
+            const int place = seen_per_path[request.path]++;
+            answer = plan[std::min<std::size_t>(place, plan.size() - 1)];
+          } else if (request.path == RedirectedPath(run, campaign)) {
+            answer = Answer::kOk;
+          } else {
+            continue;
+          }
+          // A request cut short by a SIGKILL was never a whole posting.
+          const auto length = request.Header("Content-Length");
+          const bool whole = length && std::to_string(request.body.size()) == *length;
+          ++answers_given[AnswerName(answer)];
+          const auto movement = FormNumber(request.body, "legado");
+          if (answer == Answer::kOk && whole && movement) accepted[campaign.name].push_back({*movement, run});
+        }
+      }
+    }
+    return accepted;
+  }
+
+  // Every movement number stored in the campaign's table, in order.
+  std::vector<int> AllMovements(const Campaign& campaign) const {
+    std::vector<int> all;
+    for (const auto& row : db_->Select(fmt::format("SELECT {} FROM {} ORDER BY 1", campaign.key, campaign.table))) {
+      all.push_back(static_cast<int>(row.at(0).AsInteger()));
+    }
+    return all;
+  }
+
+  // Clean cycles until each campaign's index is its last movement (at most a few).
+  void Drain(std::vector<RunRecord>& runs) {
+    const auto drained = [&] {
+      for (const Campaign& campaign : kCampaigns) {
+        const auto last = db_->SelectInteger(fmt::format("SELECT MAX({}) FROM {}", campaign.key, campaign.table));
+        const auto index = db_->SelectInteger(fmt::format("SELECT {} FROM PADRAO", campaign.index_column));
+        if (last != index) return false;
+      }
+      return true;
+    };
+    for (int clean = 0; clean < kMaxCleanRuns && !drained(); ++clean) {
+      runs.push_back(Run(static_cast<int>(runs.size()), false));
+    }
+  }
+
   std::mt19937 rng_;
   std::vector<std::string> padrao_till_kinds_;
   int second_relays_after_ = 0;
@@ -665,6 +730,7 @@ class FaultInjection : public ::testing::Test {
   fs::path folder_;
   int restart_run_ = 8;
   int failed_cycles_ = 0;
+  bool plain_pending_read_ = false;
 };
 
 TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
@@ -684,15 +750,7 @@ TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
   const int fault_runs = static_cast<int>(runs.size());
 
   // Clean cycles drain what the faults held back.
-  const auto drained = [&] {
-    for (const Campaign& campaign : kCampaigns) {
-      const auto last = db_->SelectInteger(fmt::format("SELECT MAX({}) FROM {}", campaign.key, campaign.table));
-      const auto index = db_->SelectInteger(fmt::format("SELECT {} FROM PADRAO", campaign.index_column));
-      if (last != index) return false;
-    }
-    return true;
-  };
-  for (int clean = 0; clean < kMaxCleanRuns && !drained(); ++clean) runs.push_back(Run(static_cast<int>(runs.size()), false));
+  Drain(runs);
 
   // Final indexes: the last movement of each campaign.
   for (const Campaign& campaign : kCampaigns) {
@@ -701,45 +759,13 @@ TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
         << campaign.name;
   }
 
-  // Every request the platform received, its answer known from its path and place.
   std::map<std::string, int> answers_given;
-  struct Accepted {
-    int movement;
-    int run;
-  };
-  std::map<std::string, std::vector<Accepted>> accepted;
-  std::map<std::string, int> seen_per_path;
-  for (const RecordedRequest& request : platform_.Requests()) {
-    if (request.method != "POST") continue;
-    for (const Campaign& campaign : kCampaigns) {
-      for (int run = 0; run < static_cast<int>(runs.size()); ++run) {
-        Answer answer;
-        if (request.path == PostingPath(run, campaign)) {
-          const std::vector<Answer>& plan = runs[run].answers[campaign.name];
-          const int place = seen_per_path[request.path]++;
-          answer = plan[std::min<std::size_t>(place, plan.size() - 1)];
-        } else if (request.path == RedirectedPath(run, campaign)) {
-          answer = Answer::kOk;
-        } else {
-          continue;
-        }
-        // A request cut short by a SIGKILL was never a whole posting.
-        const auto length = request.Header("Content-Length");
-        const bool whole = length && std::to_string(request.body.size()) == *length;
-        ++answers_given[AnswerName(answer)];
-        const auto movement = FormNumber(request.body, "legado");
-        if (answer == Answer::kOk && whole && movement) accepted[campaign.name].push_back({*movement, run});
-      }
-    }
-  }
+  const auto accepted = AcceptedPostings(runs, answers_given);
 
   int repeats_total = 0;
   for (const Campaign& campaign : kCampaigns) {
-    std::vector<int> all;
-    for (const auto& row : db_->Select(fmt::format("SELECT {} FROM {} ORDER BY 1", campaign.key, campaign.table))) {
-      all.push_back(static_cast<int>(row.at(0).AsInteger()));
-    }
-    const std::vector<Accepted>& got = accepted[campaign.name];
+    const std::vector<int> all = AllMovements(campaign);
+    const std::vector<Accepted>& got = accepted.count(campaign.name) ? accepted.at(campaign.name) : std::vector<Accepted>{};
     std::vector<int> collapsed;
     int repeats = 0;
     for (std::size_t i = 0; i < got.size(); ++i) {
@@ -792,6 +818,69 @@ TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
   std::cout << fmt::format("fault injection: second relays that ran after the program ended {}", second_relays_after_)
             << std::endl;
 }
+
+// Only the out-of-order tills, cycle after cycle with nothing else failing: with the
+// relay's pending read, and with the plain read-committed read put back. On a server
+// that reads in READ CONSISTENCY mode (Firebird 4 and 5 by default) the plain read
+// passes over movements that a till commits late, and this run must catch it losing
+// them; where the read waits for the till (Firebird 3, ReadConsistency = 0) the plain
+// read is the relay's and loses nothing.
+class OutOfOrderTills : public FaultInjection, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool ServerReadsConsistently() const {
+    return db_->SelectInteger(
+               "SELECT MON$ISOLATION_MODE FROM MON$TRANSACTIONS WHERE MON$TRANSACTION_ID = CURRENT_TRANSACTION") == 4;
+  }
+};
+
+TEST_P(OutOfOrderTills, NoMovementIsLostUnlessThePlainReadPassesOverLateCommits) {
+  plain_pending_read_ = GetParam();
+  const bool lossy = plain_pending_read_ && ServerReadsConsistently();
+  // Holds long enough that cycles often read while one is open.
+  Tills tills(*db_, RngStart() + 2, 600);
+  tills.Start(200, 80);
+  std::vector<RunRecord> runs;
+  const auto phase_start = SteadyClock::now();
+  while (!tills.Done() && SteadyClock::now() - phase_start < kFaultPhase) {
+    runs.push_back(Run(static_cast<int>(runs.size()), false));
+    if (HasFatalFailure()) return;
+  }
+  tills.Stop();
+  ASSERT_TRUE(tills.Done()) << "the tills did not insert every movement in time";
+  Drain(runs);
+
+  std::map<std::string, int> answers_given;
+  const auto accepted = AcceptedPostings(runs, answers_given);
+  int lost_total = 0;
+  for (const Campaign& campaign : kCampaigns) {
+    const std::vector<int> all = AllMovements(campaign);
+    std::set<int> delivered;
+    std::vector<int> in_order;
+    if (accepted.count(campaign.name)) {
+      for (const Accepted& a : accepted.at(campaign.name)) {
+        if (delivered.insert(a.movement).second) in_order.push_back(a.movement);
+      }
+    }
+    int lost = 0;
+    for (const int movement : all) lost += delivered.count(movement) == 0 ? 1 : 0;
+    lost_total += lost;
+    std::cout << fmt::format("out-of-order tills ({} read): {} movements {} lost {}",
+                             plain_pending_read_ ? "plain" : "relay's", campaign.name, all.size(), lost)
+              << std::endl;
+    if (!lossy) {
+      EXPECT_EQ(in_order, all) << campaign.name << ": the accepted movements are not every movement in order";
+    }
+  }
+  EXPECT_GT(tills.Counts()["erp_commits_out_of_order"], 0);
+  if (lossy) {
+    EXPECT_GT(lost_total, 0) << "the plain read lost nothing on a READ CONSISTENCY server: the run shows nothing";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PendingRead, OutOfOrderTills, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "PlainReadCommitted" : "RelaysRead";
+                         });
 
 }  // namespace
 }  // namespace zendrel::testing
