@@ -51,4 +51,9 @@ if(ZENDREL_BUILD_TESTS)
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/postings_test.cpp LIBS api_testing)
   zendrel_test(api_list_calls_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/list_calls_test.cpp LIBS api_testing)
+  if(ZENDREL_HOST STREQUAL "posix")
+    # WinHTTP trusts the system's store only: no CA file to hand it.
+    zendrel_test(api_https_trust_test
+      SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/https_trust_test.cpp LIBS api_testing)
+  endif()
 endif()

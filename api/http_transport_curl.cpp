@@ -136,7 +136,9 @@ void SetOption(CURL* handle, CURLoption option, T value) {
 
 class CurlHttpTransport final : public HttpTransport {
  public:
-  explicit CurlHttpTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) { InitialiseCurlOnce(); }
+  CurlHttpTransport(const HttpTimeouts& timeouts, HttpsTrust trust) : timeouts_(timeouts), trust_(std::move(trust)) {
+    InitialiseCurlOnce();
+  }
 
   HttpExchange Exchange(const HttpRequest& request) override {
     HttpExchange first = Attempt(request, /*verify_certificate=*/true);
@@ -197,6 +199,7 @@ class CurlHttpTransport final : public HttpTransport {
     SetOption(easy, CURLOPT_NOPROGRESS, 0L);
     SetOption(easy, CURLOPT_SSL_VERIFYPEER, verify_certificate ? 1L : 0L);
     SetOption(easy, CURLOPT_SSL_VERIFYHOST, verify_certificate ? 2L : 0L);
+    if (verify_certificate && !trust_.ca_file.empty()) SetOption(easy, CURLOPT_CAINFO, trust_.ca_file.c_str());
 
     if (request.method == "GET") {
       SetOption(easy, CURLOPT_HTTPGET, 1L);
@@ -224,13 +227,14 @@ class CurlHttpTransport final : public HttpTransport {
   }
 
   HttpTimeouts timeouts_;
+  HttpsTrust trust_;
   bool certificate_rejected_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts) {
-  return std::make_unique<CurlHttpTransport>(timeouts);
+std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts, const HttpsTrust& trust) {
+  return std::make_unique<CurlHttpTransport>(timeouts, trust);
 }
 
 }  // namespace zendrel
