@@ -1,6 +1,7 @@
 // The HTTP transport on libcurl (Linux). One easy handle per exchange: HTTP/1.1
 // only, no redirects followed, no cookie engine, no compression asked for, no
-// "Expect: 100-continue". The receive and send limits are idle waits watched from
+// "Expect: 100-continue". A verified https attempt takes the process's parsed store
+// of trusted authorities (tls_trust_store_curl.h). The receive and send limits are idle waits watched from
 // the transfer callbacks, so a slow but steady reply is never cut off.
 #include <curl/curl.h>
 
@@ -13,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "api/http_transport.h"
+#include "api/tls_trust_store_curl.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -199,7 +201,9 @@ class CurlHttpTransport final : public HttpTransport {
     SetOption(easy, CURLOPT_NOPROGRESS, 0L);
     SetOption(easy, CURLOPT_SSL_VERIFYPEER, verify_certificate ? 1L : 0L);
     SetOption(easy, CURLOPT_SSL_VERIFYHOST, verify_certificate ? 2L : 0L);
-    if (verify_certificate && !trust_.ca_file.empty()) SetOption(easy, CURLOPT_CAINFO, trust_.ca_file.c_str());
+    // The authorities parsed once for the process, not once per handle.
+    const TrustStoreReference trust_store =
+        verify_certificate ? UseSharedTrustStore(easy, request.url, trust_.ca_file) : nullptr;
 
     if (request.method == "GET") {
       SetOption(easy, CURLOPT_HTTPGET, 1L);
