@@ -26,17 +26,12 @@ void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& hos
   if (auto v = EnvNumber("ZENDREL_TEST_LOCK_TIMEOUT_S")) module_settings.erp.pending_lock_timeout = std::chrono::seconds(*v);
   if (const char* dir = std::getenv("ZENDREL_TEST_UNIT_DIR")) host_options.unit_folder = dir;
   if (const char* dir = std::getenv("ZENDREL_TEST_SETTINGS_DIR")) module_settings.settings_folder = dir;
-  const std::optional<long> http_timeout_ms = EnvNumber("ZENDREL_TEST_HTTP_TIMEOUT_MS");
-  const char* ca_file = std::getenv("ZENDREL_TEST_CA_FILE");
-  if (http_timeout_ms || (ca_file != nullptr && *ca_file != '\0')) {
+  if (auto v = EnvNumber("ZENDREL_TEST_HTTP_TIMEOUT_MS")) {
     // Lives until the process ends, like the calls it governs.
     static std::optional<ScopedApiSettings> api_scope;
     ApiSettings api;
-    if (http_timeout_ms) {
-      const int ms = static_cast<int>(*http_timeout_ms);
-      api.timeouts = HttpTimeouts{ms, ms, ms, ms};
-    }
-    if (ca_file != nullptr) api.trust.ca_file = ca_file;
+    const int ms = static_cast<int>(*v);
+    api.timeouts = HttpTimeouts{ms, ms, ms, ms};
     api_scope.emplace(api);
   }
 }

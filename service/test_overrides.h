@@ -1,6 +1,5 @@
 // Settings a test build of the program takes from its environment, so that tests need
-// not wait minutes for a tick and can trust the fake platform's test authority. The
-// shipped program never reads them.
+// not wait minutes for a tick. The shipped program never reads them.
 #pragma once
 
 #include "service/service_host.h"
@@ -10,8 +9,7 @@ namespace zendrel {
 
 // ZENDREL_TEST_FIRST_INTERVAL_MS, ZENDREL_TEST_INTERVAL_MS, ZENDREL_TEST_RECONNECT_PAUSE_MS,
 // ZENDREL_TEST_LOCK_TIMEOUT_S, ZENDREL_TEST_HTTP_TIMEOUT_MS, ZENDREL_TEST_UNIT_DIR,
-// ZENDREL_TEST_SETTINGS_DIR, ZENDREL_TEST_CA_FILE (a PEM file of authorities that https
-// calls trust instead of the system's store).
+// ZENDREL_TEST_SETTINGS_DIR.
 void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& host_options);
 
 }  // namespace zendrel
