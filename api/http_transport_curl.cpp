@@ -1,8 +1,9 @@
 // The HTTP transport on libcurl (Linux). One easy handle per exchange: HTTP/1.1
 // only, no redirects followed, no cookie engine, no compression asked for, no
-// "Expect: 100-continue". A verified https attempt takes the process's parsed store
-// of trusted authorities (tls_trust_store_curl.h). The receive and send limits are idle waits watched from
-// the transfer callbacks, so a slow but steady reply is never cut off.
+// "Expect: 100-continue". The receive and send limits are idle waits watched from
+// the transfer callbacks, so a slow but steady reply is never cut off. A verified
+// https attempt takes the process's parsed store of trusted authorities
+// (tls_trust_store_curl.h) instead of parsing the CA bundle again.
 #include <curl/curl.h>
 
 #include <chrono>
