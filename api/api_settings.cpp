@@ -14,7 +14,7 @@ const ApiSettings* current_settings = nullptr;
 }  // namespace
 
 std::unique_ptr<HttpTransport> ApiSettings::NewTransport() const {
-  return transport_factory ? transport_factory(timeouts) : NewHostHttpTransport(timeouts);
+  return transport_factory ? transport_factory(timeouts) : NewHostHttpTransport(timeouts, trust);
 }
 
 const Clock& ApiSettings::CurrentClock() const { return clock != nullptr ? *clock : SystemClock(); }

@@ -1,7 +1,8 @@
 // What the API calls take from their surroundings besides their arguments: the
-// transport, the clock that dates a points posting, and the time-outs. Production
-// uses the defaults (the host's transport, the system clock, 30000 ms waits);
-// tests put short time-outs or a fixed clock in place for a scope.
+// transport, the clock that dates a points posting, the time-outs and the trusted
+// certificate authorities. Production uses the defaults (the host's transport, the
+// system clock, 30000 ms waits, the system's certificate store); tests put short
+// time-outs, a fixed clock or a test authority in place for a scope.
 #pragma once
 
 #include <functional>
@@ -18,6 +19,7 @@ struct ApiSettings {
   HttpTransportFactory transport_factory;  // empty: NewHostHttpTransport
   const Clock* clock = nullptr;            // null: SystemClock()
   HttpTimeouts timeouts;
+  HttpsTrust trust;                        // for the host's transport
 
   // A new transport for one call, made by the factory.
   std::unique_ptr<HttpTransport> NewTransport() const;

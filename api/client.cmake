@@ -2,9 +2,12 @@
 # and the fake platform the tests (and the lead's poll-cycle tests) run against.
 if(ZENDREL_HOST STREQUAL "posix")
   find_package(CURL REQUIRED)
+  find_package(OpenSSL REQUIRED)
 endif()
 
-set(ZENDREL_HTTP_TRANSPORT_posix ${CMAKE_CURRENT_SOURCE_DIR}/http_transport_curl.cpp)
+set(ZENDREL_HTTP_TRANSPORT_posix
+  ${CMAKE_CURRENT_SOURCE_DIR}/http_transport_curl.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tls_trust_store_curl.cpp)
 set(ZENDREL_HTTP_TRANSPORT_windows ${CMAKE_CURRENT_SOURCE_DIR}/http_transport_winhttp.cpp)
 
 add_library(api
@@ -21,7 +24,7 @@ add_library(api
 )
 target_link_libraries(api PUBLIC api_core support)
 if(ZENDREL_HOST STREQUAL "posix")
-  target_link_libraries(api PRIVATE CURL::libcurl)
+  target_link_libraries(api PRIVATE CURL::libcurl OpenSSL::SSL)
 else()
   target_link_libraries(api PRIVATE winhttp)
 endif()
@@ -51,4 +54,9 @@ if(ZENDREL_BUILD_TESTS)
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/postings_test.cpp LIBS api_testing)
   zendrel_test(api_list_calls_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/list_calls_test.cpp LIBS api_testing)
+  if(ZENDREL_HOST STREQUAL "posix")
+    # WinHTTP trusts the system's store only: no CA file to hand it.
+    zendrel_test(api_https_trust_test
+      SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/https_trust_test.cpp LIBS api_testing)
+  endif()
 endif()

@@ -56,6 +56,13 @@ struct HttpTimeouts {
   std::size_t max_reply_bytes = std::size_t{32} * 1024 * 1024;
 };
 
+// The certificate authorities an https exchange is verified against. The shipped
+// program always uses the default, the system's store; the test build names a file
+// holding the fake platform's test authority.
+struct HttpsTrust {
+  std::string ca_file;  // PEM file of trusted authorities; empty: the system's store
+};
+
 // What became of one exchange: a reply (any status) or no reply at all.
 struct HttpExchange {
   std::optional<HttpReply> reply;
@@ -77,7 +84,7 @@ class HttpTransport {
   virtual HttpExchange Exchange(const HttpRequest& request) = 0;
 };
 
-// The host's transport with the given limits.
-std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts);
+// The host's transport with the given limits, trusting the authorities of `trust`.
+std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts, const HttpsTrust& trust = {});
 
 }  // namespace zendrel

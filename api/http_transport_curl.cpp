@@ -2,7 +2,9 @@
 // only, no redirects followed, no cookie engine, no compression asked for, no
 // "Expect: 100-continue". The receive and send limits are idle waits watched from
 // the transfer callbacks, so a slow but steady reply is never cut off; the same
-// callbacks hold the caps on the whole exchange and on the reply's size.
+// callbacks hold the caps on the whole exchange and on the reply's size. A verified
+// https attempt takes the process's parsed store of trusted authorities
+// (tls_trust_store_curl.h) instead of parsing the CA bundle again.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "api/http_transport.h"
+#include "api/tls_trust_store_curl.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -187,7 +190,9 @@ void SetOption(CURL* handle, CURLoption option, T value) {
 
 class CurlHttpTransport final : public HttpTransport {
  public:
-  explicit CurlHttpTransport(const HttpTimeouts& timeouts) : timeouts_(timeouts) { InitialiseCurlOnce(); }
+  CurlHttpTransport(const HttpTimeouts& timeouts, HttpsTrust trust) : timeouts_(timeouts), trust_(std::move(trust)) {
+    InitialiseCurlOnce();
+  }
 
   HttpExchange Exchange(const HttpRequest& request) override {
     HttpExchange first = Attempt(request, /*verify_certificate=*/true);
@@ -251,6 +256,9 @@ class CurlHttpTransport final : public HttpTransport {
     SetOption(easy, CURLOPT_NOPROGRESS, 0L);
     SetOption(easy, CURLOPT_SSL_VERIFYPEER, verify_certificate ? 1L : 0L);
     SetOption(easy, CURLOPT_SSL_VERIFYHOST, verify_certificate ? 2L : 0L);
+    // The authorities parsed once for the process, not once per handle.
+    const TrustStoreReference trust_store =
+        verify_certificate ? UseSharedTrustStore(easy, request.url, trust_.ca_file) : nullptr;
 
     if (request.method == "GET") {
       SetOption(easy, CURLOPT_HTTPGET, 1L);
@@ -276,13 +284,14 @@ class CurlHttpTransport final : public HttpTransport {
   }
 
   HttpTimeouts timeouts_;
+  HttpsTrust trust_;
   bool certificate_rejected_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts) {
-  return std::make_unique<CurlHttpTransport>(timeouts);
+std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts, const HttpsTrust& trust) {
+  return std::make_unique<CurlHttpTransport>(timeouts, trust);
 }
 
 }  // namespace zendrel

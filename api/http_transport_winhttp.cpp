@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include <fmt/format.h>
@@ -267,7 +268,9 @@ class WinHttpTransport final : public HttpTransport {
 
 }  // namespace
 
-std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts) {
+std::unique_ptr<HttpTransport> NewHostHttpTransport(const HttpTimeouts& timeouts, const HttpsTrust& trust) {
+  // WinHTTP verifies against the system's certificate store only.
+  if (!trust.ca_file.empty()) throw std::invalid_argument("WinHTTP cannot trust a CA file: " + trust.ca_file);
   return std::make_unique<WinHttpTransport>(timeouts);
 }
 

@@ -2,6 +2,7 @@
 #include "bench/bare_relay.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <cstring>
 #include <stdexcept>
@@ -35,6 +36,54 @@ const char kWriteTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committe
                           isc_tpb_wait};
 
 std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) { return size * count; }
+
+CURLcode InstallStore(CURL*, void* ssl_context, void* store) {
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_context), static_cast<X509_STORE*>(store));
+  return CURLE_OK;
+}
+
+std::string DefaultLocation(CURLINFO which) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) throw std::runtime_error("curl_easy_init failed");
+  char* location = nullptr;
+  curl_easy_getinfo(curl, which, &location);
+  std::string text = location != nullptr ? location : "";
+  curl_easy_cleanup(curl);
+  return text;
+}
+
+// One POST over a new handle; `store` null: no verification at all.
+CURLcode Post(const std::string& url, const std::string& content_type, const std::string& body, X509_STORE* store,
+              bool tls, long& status) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) throw std::runtime_error("curl_easy_init failed");
+  curl_slist* headers = curl_slist_append(nullptr, ("Content-Type: " + content_type).c_str());
+  headers = curl_slist_append(headers, "Expect:");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  if (tls) {
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, store != nullptr ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, store != nullptr ? 2L : 0L);
+    if (store != nullptr) {
+      curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+      curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+      curl_easy_setopt(curl, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+      curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, InstallStore);
+      curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, store);
+    }
+  }
+  const CURLcode result = curl_easy_perform(curl);
+  status = 0;
+  if (result == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  return result;
+}
 
 }  // namespace
 
@@ -138,22 +187,31 @@ void BareAttachment::InsertProducts(const std::vector<std::pair<std::string, std
 }
 
 long PostOnce(const std::string& url, const std::string& content_type, const std::string& body) {
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) throw std::runtime_error("curl_easy_init failed");
-  curl_slist* headers = curl_slist_append(nullptr, ("Content-Type: " + content_type).c_str());
-  headers = curl_slist_append(headers, "Expect:");
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  const CURLcode result = curl_easy_perform(curl);
   long status = 0;
-  if (result == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
+  const CURLcode result = Post(url, content_type, body, nullptr, false, status);
+  if (result != CURLE_OK) throw std::runtime_error(std::string("POST failed: ") + curl_easy_strerror(result));
+  return status;
+}
+
+BareTrustStore::BareTrustStore(const std::string& ca_file) : store_(X509_STORE_new()) {
+  if (store_ == nullptr) throw std::runtime_error("X509_STORE_new failed");
+  const std::string file = ca_file.empty() ? DefaultLocation(CURLINFO_CAINFO) : ca_file;
+  const std::string folder = DefaultLocation(CURLINFO_CAPATH);
+  if (X509_STORE_load_file(store_, file.c_str()) != 1 ||
+      (!folder.empty() && X509_STORE_load_path(store_, folder.c_str()) != 1)) {
+    X509_STORE_free(store_);
+    throw std::runtime_error("cannot load the certificate authorities of " + file);
+  }
+  X509_STORE_set_flags(store_, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+}
+
+BareTrustStore::~BareTrustStore() { X509_STORE_free(store_); }
+
+long PostOnceTls(const std::string& url, const std::string& content_type, const std::string& body,
+                 const BareTrustStore& trust) {
+  long status = 0;
+  CURLcode result = Post(url, content_type, body, trust.store(), true, status);
+  if (result == CURLE_PEER_FAILED_VERIFICATION) result = Post(url, content_type, body, nullptr, true, status);
   if (result != CURLE_OK) throw std::runtime_error(std::string("POST failed: ") + curl_easy_strerror(result));
   return status;
 }

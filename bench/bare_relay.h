@@ -1,9 +1,12 @@
 // The least work that relaying one movement can take, measured the same way as the
-// service: one HTTP POST over a new libcurl handle and one committed single-row
-// UPDATE on an attachment kept open. The bench compares the service against it.
+// service: one HTTP POST over a new libcurl handle (over https: with the authorities
+// parsed once, a new handshake per POST, and a second POST with verification off
+// after a certificate failure) and one committed single-row UPDATE on an attachment
+// kept open. The bench compares the service against it.
 #pragma once
 
 #include <ibase.h>
+#include <openssl/x509.h>
 
 #include <memory>
 #include <string>
@@ -42,5 +45,25 @@ class BareAttachment {
 
 // One POST of `body` to `url` with `content_type` over a new handle; returns the status.
 long PostOnce(const std::string& url, const std::string& content_type, const std::string& body);
+
+// The authorities of a CA file and of libcurl's CA folder, parsed once and handed to
+// the TLS context of every bare https POST.
+class BareTrustStore {
+ public:
+  explicit BareTrustStore(const std::string& ca_file);  // empty: libcurl's default file
+  ~BareTrustStore();
+  BareTrustStore(const BareTrustStore&) = delete;
+  BareTrustStore& operator=(const BareTrustStore&) = delete;
+
+  X509_STORE* store() const { return store_; }
+
+ private:
+  X509_STORE* store_;
+};
+
+// One https POST over a new handle verified against `trust`; when the certificate
+// fails verification, once more over another new handle with verification off.
+long PostOnceTls(const std::string& url, const std::string& content_type, const std::string& body,
+                 const BareTrustStore& trust);
 
 }  // namespace zendrel::bench

@@ -1,5 +1,6 @@
 // The end-to-end figures of Zendrel on the real Firebird server and the fake platform
-// over loopback: relaying speed against the bare minimum, memory and CPU of a drain,
+// over loopback: relaying speed and CPU against the bare minimum, over http and over
+// https (trusted and wrong-name certificates), memory and CPU of a drain,
 // the cost of a log entry on a big log, and the daily product refresh. Prints one
 // "name value unit" line per figure and a summary line last; exits 1 when a figure
 // could not be measured (a goal missed is reported, not an error).
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +21,7 @@
 
 #include <fmt/format.h>
 
+#include "api/api_settings.h"
 #include "api/testing/fake_platform.h"
 #include "bench/bare_relay.h"
 #include "erp/testing/test_database.h"
@@ -76,13 +79,13 @@ void Require(bool condition, const std::string& what) {
   if (!condition) throw std::runtime_error(what);
 }
 
-// A database with one settings row aimed at the platform: points on, top sales off.
-std::unique_ptr<TestDatabase> PointsDatabase(const FakePlatform& platform) {
+// A database with one settings row aimed at `base_url`: points on, top sales off.
+std::unique_ptr<TestDatabase> PointsDatabase(const std::string& base_url) {
   auto db = std::make_unique<TestDatabase>();
   db->Execute(fmt::format(
       "INSERT INTO PADRAO (CODIGO, CGC, BRINDEXWEBSERVICE, BRINDEX_ULTIMOENVIO, BRINDEX_ATIVARPONTUACAO, "
       "BRINDEX_ATIVARTOPVENDA, BRINDEX_WEBSERVICETOPVENDAS) VALUES (1, '12.345.678/0001-95', '{}', 0, 'Y', 'N', '{}')",
-      platform.BaseUrl(), platform.BaseUrl()));
+      base_url, base_url));
   return db;
 }
 
@@ -108,12 +111,44 @@ fs::path TempFolder(const std::string& name) {
   return folder;
 }
 
-// relay_ratio: a points run over 2,000 pending movements (one poll cycle of the module,
-// in this process) against the bare minimum per movement, best of three rounds each,
-// taken in turns so that a busy moment of the machine weighs on both alike.
-void MeasureRelay(FakePlatform& platform, Report& report) {
-  constexpr int kMovements = 2000;
-  auto db = PointsDatabase(platform);
+// The wall and CPU time (user + system, every thread of this process) of `work`.
+struct Cost {
+  double wall = 1e9;
+  double cpu = 1e9;
+
+  void KeepBest(const Cost& other) {
+    wall = std::min(wall, other.wall);
+    cpu = std::min(cpu, other.cpu);
+  }
+};
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+Cost CostOf(const std::function<void()>& work) {
+  const double cpu_start = ProcessCpuSeconds();
+  const double wall = SecondsOf(work);
+  return Cost{wall, ProcessCpuSeconds() - cpu_start};
+}
+
+using BarePost = std::function<long(const std::string& url, const std::string& content_type, const std::string& body)>;
+
+struct RelayComparison {
+  Cost service;
+  Cost bare;
+};
+
+// One poll cycle of the module (in this process) posting `movements` pending points
+// movements to `base_url`, against the bare minimum per movement (`post` and the
+// committed UPDATE), best of `rounds` rounds each, taken in turns so that a busy
+// moment of the machine weighs on both alike.
+RelayComparison CompareRelay(FakePlatform& platform, const std::string& base_url, int movements, int rounds,
+                             const BarePost& post) {
+  auto db = PointsDatabase(base_url);
   const fs::path folder = TempFolder("relay");
   LogRedirect log(folder / "Zendrel.log", SystemClock());
   auto loop = CreateMainLoop();
@@ -121,15 +156,14 @@ void MeasureRelay(FakePlatform& platform, Report& report) {
   settings.settings_folder = db->settings_folder();
   TSrvZendrel module(*loop, settings);
 
-  double service_best = 1e9;
-  double bare_best = 1e9;
+  RelayComparison result;
   std::string body;
   std::string content_type;
-  for (int round = 0; round < 3; ++round) {
-    FillMovements(*db, kMovements);
+  for (int round = 0; round < rounds; ++round) {
+    FillMovements(*db, movements);
     platform.Reset();
-    service_best = std::min(service_best, SecondsOf([&] { module.Timer1Timer(); }));
-    Require(PointsIndex(*db) == kMovements, "the points run did not reach the last movement");
+    result.service.KeepBest(CostOf([&] { module.Timer1Timer(); }));
+    Require(PointsIndex(*db) == movements, "the points run did not reach the last movement");
     if (body.empty()) {
       for (const RecordedRequest& request : platform.Requests()) {
         if (request.method == "POST" && request.path == "/v1/lancador") {
@@ -143,19 +177,82 @@ void MeasureRelay(FakePlatform& platform, Report& report) {
 
     platform.Reset();
     BareAttachment attachment(db->target());
-    const std::string url = platform.BaseUrl() + "/v1/lancador";
-    bare_best = std::min(bare_best, SecondsOf([&] {
-      for (int n = 1; n <= kMovements; ++n) {
-        Require(PostOnce(url, content_type, body) == 200, "the bare posting was not accepted");
+    const std::string url = base_url + "/v1/lancador";
+    result.bare.KeepBest(CostOf([&] {
+      for (int n = 1; n <= movements; ++n) {
+        Require(post(url, content_type, body) == 200, "the bare posting was not accepted");
         attachment.WriteIndex(n);
       }
     }));
   }
   platform.Reset();
   fs::remove_all(folder);
-  report.Line("relay_service", kMovements / service_best, "movements/s");
-  report.Line("relay_bare", kMovements / bare_best, "movements/s");
-  report.Ratio("relay_ratio", service_best / bare_best, 1.15);
+  return result;
+}
+
+// relay_ratio and cpu_ratio: a points run over 2,000 pending movements over http.
+void MeasureRelay(FakePlatform& platform, Report& report) {
+  constexpr int kMovements = 2000;
+  const RelayComparison relay = CompareRelay(platform, platform.BaseUrl(), kMovements, 3, PostOnce);
+  report.Line("relay_service", kMovements / relay.service.wall, "movements/s");
+  report.Line("relay_bare", kMovements / relay.bare.wall, "movements/s");
+  report.Ratio("relay_ratio", relay.service.wall / relay.bare.wall, 1.15);
+  report.Line("cpu_per_movement_relay", relay.service.cpu / kMovements * 1e6, "us");
+  report.Line("cpu_per_movement_relay_bare", relay.bare.cpu / kMovements * 1e6, "us");
+  report.Ratio("cpu_ratio", relay.service.cpu / relay.bare.cpu, 1.3);
+}
+
+// The system's CA bundle with the fake platform's test authority added: what a
+// trusted https posting of the service parses, as large as the store a site uses.
+fs::path SystemBundleWithTestAuthority(const FakePlatform& platform, const fs::path& folder) {
+  const fs::path bundle = folder / "ca-bundle.pem";
+  std::ofstream out(bundle, std::ios::binary);
+  for (const fs::path& part : {fs::path("/etc/ssl/certs/ca-certificates.crt"), fs::path(platform.CaFile())}) {
+    std::ifstream in(part, std::ios::binary);
+    Require(in.good(), "cannot read " + part.string());
+    out << in.rdbuf() << "\n";
+  }
+  Require(out.good(), "cannot write " + bundle.string());
+  return bundle;
+}
+
+// relay_tls: the points run over https, both figures in one run: against the listener
+// whose certificate the test authority signed (the service trusts the system bundle
+// with that authority added), and against the wrong-name certificate with the
+// system's store (each posting fails verification and is sent again with the checks
+// waived). Each against the bare loop with the same TLS settings.
+void MeasureRelayTls(FakePlatform& platform, Report& report) {
+  constexpr int kMovements = 300;
+  const fs::path folder = TempFolder("relay-tls");
+  const fs::path bundle = SystemBundleWithTestAuthority(platform, folder);
+  struct Variant {
+    const char* name;
+    std::string base_url;
+    std::string ca_file;
+  };
+  const Variant variants[] = {
+      {"trusted", platform.TrustedHttpsBaseUrl(), bundle.string()},
+      {"wrong_name", platform.HttpsBaseUrl(), ""},
+  };
+  for (const Variant& variant : variants) {
+    ApiSettings api;
+    api.trust.ca_file = variant.ca_file;
+    const ScopedApiSettings api_scope(api);
+    const BareTrustStore trust(variant.ca_file);
+    const RelayComparison relay =
+        CompareRelay(platform, variant.base_url, kMovements, 3,
+                     [&trust](const std::string& url, const std::string& content_type, const std::string& body) {
+                       return PostOnceTls(url, content_type, body, trust);
+                     });
+    const std::string name = variant.name;
+    report.Line("relay_tls_service_" + name, kMovements / relay.service.wall, "movements/s");
+    report.Line("relay_tls_bare_" + name, kMovements / relay.bare.wall, "movements/s");
+    report.Ratio("relay_tls_ratio_" + name, relay.service.wall / relay.bare.wall, 1.2);
+    report.Line("cpu_per_movement_tls_" + name, relay.service.cpu / kMovements * 1e6, "us");
+    report.Line("cpu_per_movement_tls_bare_" + name, relay.bare.cpu / kMovements * 1e6, "us");
+    report.Line("cpu_ratio_tls_" + name, relay.service.cpu / relay.bare.cpu, "x");
+  }
+  fs::remove_all(folder);
 }
 
 struct ProcessCost {
@@ -190,7 +287,7 @@ ProcessCost RunOnce(const fs::path& program) {
 
 // rss_flat and cpu_per_movement: the shipped program draining 1,000 and 10,000.
 void MeasureDrain(FakePlatform& platform, Report& report) {
-  auto db = PointsDatabase(platform);
+  auto db = PointsDatabase(platform.BaseUrl());
   const fs::path folder = TempFolder("drain");
   fs::copy_file(ZENDREL_PROGRAM, folder / "Zendrel");
   fs::copy_file(db->settings_folder() / "Tarvix.ini", folder / "Tarvix.ini");
@@ -311,6 +408,7 @@ int Main(int argc, char** argv) {
     FakePlatform platform;
     platform.Start();
     if (wanted("relay")) MeasureRelay(platform, report);
+    if (wanted("relay_tls")) MeasureRelayTls(platform, report);
     if (wanted("drain")) MeasureDrain(platform, report);
     if (wanted("log")) MeasureLog(report);
     if (wanted("refresh")) MeasureRefresh(platform, report);

@@ -22,10 +22,11 @@ endif()
 # The bench program (scripts/bench): needs the test fixtures (a fresh database on the
 # local server, the fake platform) and the shipped program for the drain figures.
 find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
 add_executable(zendrel_bench
   ${PROJECT_SOURCE_DIR}/bench/zendrel_bench.cpp
   ${PROJECT_SOURCE_DIR}/bench/bare_relay.cpp)
-target_link_libraries(zendrel_bench PRIVATE service erp_testing api_testing CURL::libcurl)
+target_link_libraries(zendrel_bench PRIVATE service erp_testing api_testing CURL::libcurl OpenSSL::SSL)
 target_compile_definitions(zendrel_bench PRIVATE ZENDREL_PROGRAM="$<TARGET_FILE:Zendrel>")
 add_dependencies(zendrel_bench Zendrel)
 

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ninja-build
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  rapidjson-dev libfmt-dev libasio-dev libcurl4-openssl-dev
+  rapidjson-dev libfmt-dev libasio-dev libcurl4-openssl-dev libssl-dev
   firebird3.0-server firebird3.0-utils firebird-dev
   python3 openssl procps iproute2 clang clang-tidy libclang-rt-14-dev
 )

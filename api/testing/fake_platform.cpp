@@ -117,12 +117,14 @@ void FakePlatform::Start() {
   rapidjson::Document ports;
   ports.Parse(announcement.c_str());
   if (ports.HasParseError() || !ports.IsObject() || !ports.HasMember("http_port") ||
-      !ports.HasMember("https_port")) {
+      !ports.HasMember("https_port") || !ports.HasMember("trusted_https_port") || !ports.HasMember("ca_file")) {
     process_.reset();
     throw std::runtime_error("fake platform: unexpected announcement: " + announcement);
   }
   http_port_ = ports["http_port"].GetInt();
   https_port_ = ports["https_port"].GetInt();
+  trusted_https_port_ = ports["trusted_https_port"].GetInt();
+  ca_file_ = Text(ports, "ca_file");
   // Generous: a loaded machine may be slow to answer, and a control call never waits on purpose.
   control_ = NewHostHttpTransport(HttpTimeouts{30000, 30000, 30000, 30000});
 }
@@ -142,6 +144,10 @@ void FakePlatform::Stop() {
 std::string FakePlatform::BaseUrl() const { return fmt::format("http://127.0.0.1:{}", http_port_); }
 
 std::string FakePlatform::HttpsBaseUrl() const { return fmt::format("https://127.0.0.1:{}", https_port_); }
+
+std::string FakePlatform::TrustedHttpsBaseUrl() const {
+  return fmt::format("https://127.0.0.1:{}", trusted_https_port_);
+}
 
 std::string FakePlatform::Control(std::string_view method, std::string_view action, std::string body) const {
   if (!control_) throw std::runtime_error("fake platform: not started");
@@ -242,6 +248,20 @@ std::vector<RecordedRequest> FakePlatform::Requests() const {
 }
 
 void FakePlatform::StallHandshakes(bool stall) { Control("POST", "stall_handshakes", stall ? "true" : "false"); }
+
+AcceptedConnections FakePlatform::Connections() const {
+  const std::string counts = Control("GET", "connections");
+  rapidjson::Document document;
+  document.Parse(counts.c_str(), counts.size());
+  const auto count = [&document](const char* listener) {
+    if (!document.IsObject() || !document.HasMember(listener) || !document[listener].IsInt()) {
+      throw std::runtime_error("fake platform: unreadable connection counts");
+    }
+    return document[listener].GetInt();
+  };
+  if (document.HasParseError()) throw std::runtime_error("fake platform: unreadable connection counts");
+  return AcceptedConnections{count("http"), count("https"), count("https_trusted")};
+}
 
 void FakePlatform::Reset() { Control("POST", "reset"); }
 

@@ -47,6 +47,14 @@ struct ScriptedReply {
 };
 
 // One request as the fake platform received it.
+// How many connections each listener of the fake platform accepted (control calls
+// included), counted as they are accepted.
+struct AcceptedConnections {
+  int http = 0;
+  int https = 0;          // the wrong-name certificate
+  int https_trusted = 0;  // the certificate signed by the test authority
+};
+
 struct RecordedRequest {
   std::string scheme;  // "http" or "https"
   std::string method;
@@ -65,17 +73,22 @@ class FakePlatform {
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;
 
-  // Starts the platform on free loopback ports (HTTP and HTTPS with a self-signed
-  // certificate for a wrong host name). Does nothing when already started.
+  // Starts the platform on free loopback ports: HTTP, HTTPS with a self-signed
+  // certificate for a wrong host name, and HTTPS with a certificate for 127.0.0.1
+  // signed by the platform's test authority (CaFile()). Does nothing when already
+  // started.
   void Start();
   // Stops it (also done by the destructor).
   void Stop();
 
   // "http://127.0.0.1:<port>" and "https://127.0.0.1:<port>", without a final "/".
   std::string BaseUrl() const;
-  std::string HttpsBaseUrl() const;
+  std::string HttpsBaseUrl() const;         // the wrong-name certificate
+  std::string TrustedHttpsBaseUrl() const;  // the certificate the test authority signed
   int port() const { return http_port_; }
   int https_port() const { return https_port_; }
+  // The test authority's certificate (PEM); the file lives as long as the platform.
+  const std::string& CaFile() const { return ca_file_; }
 
   // Requests to `path` (the path alone, "/v1/lancador") get `replies` in order; the
   // last one repeats. Replaces an earlier script of the same path and method. An
@@ -94,7 +107,11 @@ class FakePlatform {
   // handshake. Reset ends it.
   void StallHandshakes(bool stall);
 
-  // Forgets every script and every recorded request, and ends stalled handshakes.
+  // The connections accepted since the start or the last Reset.
+  AcceptedConnections Connections() const;
+
+  // Forgets every script, every recorded request and the connection counts, and ends
+  // stalled handshakes.
   void Reset();
 
  private:
@@ -104,6 +121,8 @@ class FakePlatform {
   std::unique_ptr<HttpTransport> control_;
   int http_port_ = 0;
   int https_port_ = 0;
+  int trusted_https_port_ = 0;
+  std::string ca_file_;
 };
 
 }  // namespace zendrel

@@ -2,18 +2,22 @@
 """A stand-in for the loyalty platform's web API on loopback, for tests, the demo
 and the benchmarks.
 
-It serves HTTP and HTTPS (a self-signed certificate made with the openssl command
-for a host name that never matches, so clients must waive the name check), records
-every request whole (method, path, raw query string, headers, raw body bytes) in
+It serves HTTP and two HTTPS listeners, both with certificates made at start with the
+openssl command: "https" has a self-signed certificate for a host name that never
+matches, so clients must waive the checks; "https_trusted" has a certificate for
+127.0.0.1 and localhost signed by a test authority of its own, whose certificate
+(the file named "ca_file" in the announcement) a client can be told to trust. It
+records every request whole (method, path, raw query string, headers, raw body bytes) in
 arrival order, and answers from scripts set over its control endpoint. Without a
 script it behaves like a plausible platform: postings are accepted with 200,
 "v2/produtos" lists two products, "v1/reset" reports no pending reset (GET) and
 acknowledges with 202 (POST).
 
-Start:   fake_platform.py [--port N] [--https-port N] [--no-https] [--port-file F]
-                          [--script FILE] [--verbose]
+Start:   fake_platform.py [--port N] [--https-port N] [--trusted-https-port N] [--no-https]
+                          [--port-file F] [--script FILE] [--verbose]
 Ports 0 (the default) pick free ones. Once listening, one JSON line goes to
-standard output (and to --port-file): {"http_port": N, "https_port": M}.
+standard output (and to --port-file): {"http_port": N, "https_port": M,
+"trusted_https_port": T, "ca_file": "/tmp/.../ca.pem"} (0 and "" with --no-https).
 
 Control endpoint (on either port; never recorded):
   GET  /__control/ping        -> 200 "ok"
@@ -35,7 +39,10 @@ Control endpoint (on either port; never recorded):
   POST /__control/stall_handshakes  body "true" or "false": while true, new HTTPS
                               connections are accepted and then never get their TLS
                               handshake (a peer that hangs before the exchange starts)
-  POST /__control/reset       forgets every script and every recorded request, and
+  GET  /__control/connections -> {"http": N, "https": N, "https_trusted": N}: connections each
+                              listener accepted (control connections too), counted on accept, so
+                              a client's earlier connection is always counted before its later one
+  POST /__control/reset       forgets every script, every recorded request and the counts, and
                               lets handshakes go on again
   POST /__control/shutdown    stops both servers; the process exits with 0
 SIGTERM and SIGINT stop it the same way. --script FILE loads a JSON list of scripts.
@@ -69,6 +76,7 @@ class Platform:
         self.lock = threading.Lock()
         self.requests = []
         self.scripts = {}
+        self.connections = {}
         self.stopping = threading.Event()
         self.stall_handshakes = False
         self.verbose = verbose
@@ -93,11 +101,16 @@ class Platform:
                 return None
             return replies[0] if len(replies) == 1 else replies.pop(0)
 
+    def count_connection(self, listener):
+        with self.lock:
+            self.connections[listener] = self.connections.get(listener, 0) + 1
+
     def reset(self):
         with self.lock:
             self.requests.clear()
             self.scripts.clear()
             self.stall_handshakes = False
+            self.connections.clear()
 
 
 def json_reply(status, value):
@@ -228,6 +241,12 @@ class Handler(BaseHTTPRequestHandler):
             elif action == "stall_handshakes" and self.command == "POST":
                 platform.stall_handshakes = json.loads(body.decode("utf-8")) is True
                 self.send_reply({"status": 204})
+            elif action == "connections":
+                with platform.lock:
+                    counts = {name: platform.connections.get(name, 0)
+                              for name in ("http", "https", "https_trusted")}
+                self.send_reply({"status": 200, "headers": [["Content-Type", "application/json"]],
+                                 "body": json.dumps(counts)})
             elif action == "reset" and self.command == "POST":
                 platform.reset()
                 self.send_reply({"status": 204})
@@ -252,11 +271,17 @@ class PlatformServer(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, platform, ssl_context=None):
+    def __init__(self, port, platform, listener, ssl_context=None):
         super().__init__(("127.0.0.1", port), Handler)
         self.platform = platform
+        self.listener = listener
         self.ssl_context = ssl_context
         self.scheme = "https" if ssl_context else "http"
+
+    def process_request(self, request, client_address):
+        # Counted on the accepting thread, before the connection's own thread starts.
+        self.platform.count_connection(self.listener)
+        super().process_request(request, client_address)
 
     def finish_request(self, request, client_address):
         # The handshake runs on the connection's own thread, so a client that
@@ -278,22 +303,49 @@ class PlatformServer(ThreadingHTTPServer):
             super().handle_error(request, client_address)
 
 
+def openssl_certificate(key, cert, subject, extensions, issuer=None):
+    """A new P-256 key and its certificate: self-signed, or signed by `issuer` (cert, key)."""
+    command = ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+               "-nodes", "-keyout", key, "-out", cert, "-days", "30", "-subj", subject]
+    if issuer:
+        command += ["-CA", issuer[0], "-CAkey", issuer[1]]
+    for extension in extensions:
+        command += ["-addext", extension]
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
 def make_certificate(folder):
     """A self-signed certificate for a name no client asks for."""
-    cert = os.path.join(folder, "cert.pem")
-    key = os.path.join(folder, "key.pem")
-    subprocess.run(
-        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-         "-nodes", "-keyout", key, "-out", cert, "-days", "30", "-subj", "/CN=wrong-host.invalid",
-         "-addext", "subjectAltName=DNS:wrong-host.invalid"],
-        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return cert, key
+    return openssl_certificate(os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem"),
+                               "/CN=wrong-host.invalid", ["subjectAltName=DNS:wrong-host.invalid"])
+
+
+def make_trusted_certificate(folder):
+    """A test authority and a certificate for 127.0.0.1 and localhost that it signed.
+    Returns the authority's certificate file, the server's certificate and its key."""
+    authority = openssl_certificate(
+        os.path.join(folder, "ca-key.pem"), os.path.join(folder, "ca.pem"), "/CN=Zendrel fake platform test CA",
+        ["basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign,cRLSign"])
+    cert, key = openssl_certificate(
+        os.path.join(folder, "trusted-key.pem"), os.path.join(folder, "trusted-cert.pem"), "/CN=127.0.0.1",
+        ["subjectAltName=IP:127.0.0.1,DNS:localhost", "basicConstraints=critical,CA:FALSE",
+         "keyUsage=critical,digitalSignature", "extendedKeyUsage=serverAuth"],
+        issuer=authority)
+    return authority[0], cert, key
+
+
+def server_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
 
 
 def main():
     parser = argparse.ArgumentParser(description="Fake loyalty platform on loopback")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--https-port", type=int, default=0)
+    parser.add_argument("--trusted-https-port", type=int, default=0)
     parser.add_argument("--no-https", action="store_true")
     parser.add_argument("--port-file")
     parser.add_argument("--script", help="JSON file holding a list of scripts")
@@ -307,17 +359,21 @@ def main():
                 platform.set_script(script)
 
     certificate_folder = None
-    servers = [PlatformServer(args.port, platform)]
+    ca_file = ""
+    servers = [PlatformServer(args.port, platform, "http")]
     try:
         if not args.no_https:
             certificate_folder = tempfile.mkdtemp(prefix="fake_platform_")
-            cert, key = make_certificate(certificate_folder)
-            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(cert, key)
-            servers.append(PlatformServer(args.https_port, platform, context))
+            servers.append(PlatformServer(args.https_port, platform, "https",
+                                          server_context(*make_certificate(certificate_folder))))
+            ca_file, cert, key = make_trusted_certificate(certificate_folder)
+            servers.append(PlatformServer(args.trusted_https_port, platform, "https_trusted",
+                                          server_context(cert, key)))
 
         ports = {"http_port": servers[0].server_address[1],
-                 "https_port": servers[1].server_address[1] if len(servers) > 1 else 0}
+                 "https_port": servers[1].server_address[1] if len(servers) > 1 else 0,
+                 "trusted_https_port": servers[2].server_address[1] if len(servers) > 2 else 0,
+                 "ca_file": ca_file}
         line = json.dumps(ports)
         if args.port_file:
             with open(args.port_file + ".tmp", "w", encoding="utf-8") as port_file:
