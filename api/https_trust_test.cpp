@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "api/api_settings.h"
 #include "api/http_transport.h"
 #include "api/testing/fake_platform.h"
 
@@ -77,6 +78,18 @@ TEST_F(HttpsTrustTest, CertificateOfATrustedAuthorityIsVerifiedOnTheFirstConnect
   EXPECT_EQ(exchange.reply->status, 200);
   const AcceptedConnections connections = TakeConnections();
   EXPECT_EQ(connections.https_trusted, 1) << "the verified exchange was retried with the checks waived";
+}
+
+TEST_F(HttpsTrustTest, ApiSettingsHandTheirAuthoritiesToTheHostTransport) {
+  HttpRequest request;
+  request.method = "GET";
+  request.url = platform_->TrustedHttpsBaseUrl() + "/v1/reset";
+  ApiSettings settings;
+  settings.trust.ca_file = platform_->CaFile();
+  ASSERT_TRUE(settings.NewTransport()->Exchange(request).replied());
+  EXPECT_EQ(TakeConnections().https_trusted, 1);
+  ASSERT_TRUE(ApiSettings().NewTransport()->Exchange(request).replied());
+  EXPECT_EQ(TakeConnections().https_trusted, 2) << "the default settings trusted the test authority";
 }
 
 struct WaiverCase {
