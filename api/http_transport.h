@@ -57,7 +57,7 @@ struct HttpTimeouts {
 };
 
 // The certificate authorities an https exchange is verified against. The shipped
-// program always uses the default, the system's store; the test build names a file
+// program always uses the default, the system's store; tests name a file
 // holding the fake platform's test authority.
 struct HttpsTrust {
   std::string ca_file;  // PEM file of trusted authorities; empty: the system's store
