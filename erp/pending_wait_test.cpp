@@ -91,6 +91,9 @@ TEST_F(PendingWaitTest, WaitingReadReturnsBothInOrderOnceTheTillCommits) {
 }
 
 TEST_F(PendingWaitTest, RolledBackInsertLeavesAHoleThatTheReadPasses) {
+  // Under READ CONSISTENCY the read never waits; the wait for the holders passes holes
+  // there (pending_holders_test).
+  if (read_consistency_) GTEST_SKIP() << "READ CONSISTENCY never waits for an insert";
   Transaction waiting(connection_, TransactionMode::ReadOnlyWaitingReadCommitted, true, std::chrono::seconds(20));
   auto rollback = WhenTheReadWaits([this] { till_a_->Rollback(); });
   EXPECT_EQ(ReadPending(waiting), std::vector<int>{202});
