@@ -11,17 +11,20 @@
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# The DLL's export table, in the file format winegcc and winebuild read (they know it by
+# its ".spec" ending): the client functions, each stdcall.
+EXPORTS="$HERE/fbclient.spec"
 
 build() {
   local out=$1
   mkdir -p "$out/x86_64-windows" "$out/x86_64-unix"
   local work
   work=$(mktemp -d)
-  winegcc -m64 -shared -O2 -Wall -Wextra -o "$work/fbclient.dll" "$HERE/fbclient.spec" "$HERE/fbclient_relay.c" \
+  winegcc -m64 -shared -O2 -Wall -Wextra -o "$work/fbclient.dll" "$EXPORTS" "$HERE/fbclient_relay.c" \
           -l:libfbclient.so.2
   cp "$work/fbclient.dll.so" "$out/x86_64-windows/fbclient.dll.so"
   cp "$work/fbclient.dll.so" "$out/x86_64-unix/fbclient.dll.so"
-  winebuild -m64 --dll --fake-module -E "$HERE/fbclient.spec" -F fbclient.dll -o "$out/fbclient.dll"
+  winebuild -m64 --dll --fake-module -E "$EXPORTS" -F fbclient.dll -o "$out/fbclient.dll"
   rm -rf "$work"
 }
 
