@@ -72,7 +72,25 @@ void Connection::Attach() {
                         static_cast<short>(dpb.size()), dpb.data());
   CheckStatus(*api_, status);
   handle_ = handle;
+  abandoned_ = false;
   ++generation_;
+}
+
+void Connection::Check(const ISC_STATUS* status) {
+  if (status[0] != 1 || status[1] == 0) return;
+  try {
+    ThrowStatus(*api_, status);
+  } catch (const DatabaseError& error) {
+    if (error.connection_lost()) Abandon();
+    throw;
+  }
+}
+
+void Connection::Abandon() noexcept {
+  if (handle_ == 0 || abandoned_) return;
+  ISC_STATUS_ARRAY status{};
+  api_->cancel_operation(status, &handle_, fb_cancel_abort);
+  abandoned_ = true;
 }
 
 void Connection::ReleaseUsers(bool attachment_alive) noexcept {
@@ -83,7 +101,7 @@ void Connection::ReleaseUsers(bool attachment_alive) noexcept {
 
 void Connection::Disconnect() noexcept {
   if (!Connected()) return;
-  ReleaseUsers(true);
+  ReleaseUsers(!abandoned_);
   ISC_STATUS_ARRAY status{};
   api_->detach_database(status, &handle_);
   // A connection that is already gone refuses the detach; the handle is let go of
@@ -92,6 +110,7 @@ void Connection::Disconnect() noexcept {
 }
 
 void Connection::Reconnect() {
+  Abandon();
   ReleaseUsers(false);
   if (handle_ != 0) {
     ISC_STATUS_ARRAY status{};

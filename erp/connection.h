@@ -82,6 +82,19 @@ class Connection {
   // error of the last attempt when none succeeds (the connection is then closed).
   void Reconnect();
 
+  // Throws the DatabaseError that `status` holds, if any. An error that says the
+  // connection is lost first abandons the attachment (below), so that the rollback
+  // and release calls that follow a failure never wait on it.
+  void Check(const ISC_STATUS* status);
+
+  // Closes this end of an attachment the server has given up on, without asking the
+  // server: a server that killed an attachment may keep its socket open and never
+  // answer another request on it (seen with Firebird 4 after a DELETE FROM
+  // MON$ATTACHMENTS). Every later call on the attachment then fails at once with a
+  // network error, and Reconnect or Disconnect let go of it. Never throws.
+  void Abandon() noexcept;
+  bool abandoned() const { return abandoned_; }
+
   void Register(AttachmentUser* user, bool is_transaction);
   void Unregister(AttachmentUser* user);
 
@@ -95,6 +108,7 @@ class Connection {
   std::shared_ptr<const FirebirdApi> api_;
   isc_db_handle handle_ = 0;
   std::uint64_t generation_ = 0;
+  bool abandoned_ = false;
   std::vector<AttachmentUser*> statements_;
   std::vector<AttachmentUser*> transactions_;
 };

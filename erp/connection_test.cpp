@@ -1,14 +1,19 @@
 // The connection on the real server: attach, refusal, a missing client library,
-// disconnect without commit, and reconnection after the attachment is killed.
+// disconnect without commit, reconnection after the attachment is killed, and an
+// attachment abandoned without asking the server.
 #include "erp/connection.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "erp/database_error.h"
 #include "erp/query.h"
 #include "erp/statements.h"
 #include "erp/testing/test_database.h"
 #include "erp/transaction.h"
+#include "support/testing/eventually.h"
 
 namespace zendrel {
 namespace {
@@ -133,6 +138,46 @@ TEST_F(ConnectionTest, KilledAttachmentIsReplacedAndTheNextOpenSucceeds) {
   EXPECT_EQ(query.Field("CPF").AsString(), "123");
   query.Close();
   EXPECT_TRUE(connection_.Connected());
+  EXPECT_EQ(connection_.generation(), generation + 1);
+}
+
+// What the relay does once the server said the connection is lost: a server that
+// killed the attachment may never answer another request on its socket, so nothing
+// more is asked of it.
+TEST_F(ConnectionTest, AbandonedAttachmentEndsWithoutTheServerAndTheNextOpenReconnects) {
+  connection_.Connect();
+  Transaction comandos(connection_, TransactionMode::ReadWriteReadCommitted, false);
+  Query insert(connection_, comandos);
+  insert.SetSQL("INSERT INTO FUNCIONARIOS (CODIGO, NOME, CPF) VALUES (1, 'A', '1')");
+  comandos.StartTransaction();
+  insert.ExecSQL();
+  const std::uint64_t generation = connection_.generation();
+
+  connection_.Abandon();
+  EXPECT_TRUE(connection_.abandoned());
+  // The socket closed, the server ends the attachment and undoes its insert.
+  const std::string ours = "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$REMOTE_PID = " +
+                           std::to_string(::getpid()) + " AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION";
+  EXPECT_TRUE(testing::Eventually([&] { return db_.SelectInteger(ours).value_or(-1) == 0; }))
+      << "the server still has the abandoned attachment";
+  EXPECT_EQ(Count("FUNCIONARIOS"), 0);
+
+  // The transaction's work is gone, and its commit says so as a lost connection.
+  try {
+    comandos.Commit();
+    FAIL() << "a commit on an abandoned attachment succeeded";
+  } catch (const DatabaseError& error) {
+    EXPECT_TRUE(error.connection_lost()) << error.what();
+  }
+  EXPECT_FALSE(comandos.Active());
+
+  Transaction read_only(connection_, TransactionMode::ReadOnlyReadCommitted, true);
+  Query count(connection_, read_only);
+  count.SetSQL("SELECT COUNT(*) AS N FROM FUNCIONARIOS");
+  count.Open();  // fails on the abandoned attachment, reconnects, runs again
+  EXPECT_EQ(count.Field("N").AsInteger(), 0);
+  count.Close();
+  EXPECT_FALSE(connection_.abandoned());
   EXPECT_EQ(connection_.generation(), generation + 1);
 }
 

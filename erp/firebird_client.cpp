@@ -39,6 +39,7 @@ std::shared_ptr<const FirebirdApi> Load(const std::string& library_name) {
   Resolve(lookup, library_name, "isc_dsql_execute_immediate", api->dsql_execute_immediate);
   Resolve(lookup, library_name, "isc_dsql_fetch", api->dsql_fetch);
   Resolve(lookup, library_name, "isc_dsql_sql_info", api->dsql_sql_info);
+  Resolve(lookup, library_name, "fb_cancel_operation", api->cancel_operation);
   Resolve(lookup, library_name, "fb_interpret", api->interpret);
   Resolve(lookup, library_name, "isc_vax_integer", api->vax_integer);
   return api;

@@ -29,6 +29,7 @@ struct FirebirdApi {
   decltype(&::isc_dsql_execute_immediate) dsql_execute_immediate = nullptr;
   decltype(&::isc_dsql_fetch) dsql_fetch = nullptr;
   decltype(&::isc_dsql_sql_info) dsql_sql_info = nullptr;
+  decltype(&::fb_cancel_operation) cancel_operation = nullptr;
   decltype(&::fb_interpret) interpret = nullptr;
   decltype(&::isc_vax_integer) vax_integer = nullptr;
 };

@@ -29,7 +29,8 @@ XSQLDA* AllocateSqlda(int count) {
 // up the metadata. Ends with the scope.
 class PrepareTransaction {
  public:
-  PrepareTransaction(const FirebirdApi& api, isc_db_handle* database) : api_(api) {
+  explicit PrepareTransaction(Connection& connection) : api_(connection.api()) {
+    isc_db_handle* database = connection.handle();
     static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
                                isc_tpb_nowait};
     struct {
@@ -39,7 +40,7 @@ class PrepareTransaction {
     } teb{database, sizeof tpb, tpb};
     ISC_STATUS_ARRAY status{};
     api_.start_multiple(status, &handle_, 1, &teb);
-    CheckStatus(api_, status);
+    connection.Check(status);
   }
   ~PrepareTransaction() {
     ISC_STATUS_ARRAY status{};
@@ -306,28 +307,28 @@ void Query::DoPrepare() {
   const FirebirdApi& api = connection_.api();
   ISC_STATUS_ARRAY status{};
   api.dsql_allocate_statement(status, connection_.handle(), &statement_);
-  CheckStatus(api, status);
+  connection_.Check(status);
   generation_ = connection_.generation();
   try {
     output_.reset(AllocateSqlda(16));
     const std::string text = Utf8ToLatin1(positional_.text);
     std::optional<PrepareTransaction> own;
-    if (!transaction_.Active()) own.emplace(api, connection_.handle());
+    if (!transaction_.Active()) own.emplace(connection_);
     isc_tr_handle* transaction = own ? own->handle() : transaction_.handle();
     api.dsql_prepare(status, transaction, &statement_, 0, text.c_str(), kDialect, output_.get());
-    CheckStatus(api, status);
+    connection_.Check(status);
     if (output_->sqld > output_->sqln) {
       output_.reset(AllocateSqlda(output_->sqld));
       api.dsql_describe(status, &statement_, kDialect, output_.get());
-      CheckStatus(api, status);
+      connection_.Check(status);
     }
     input_.reset(AllocateSqlda(std::max<int>(1, static_cast<int>(positional_.names.size()))));
     api.dsql_describe_bind(status, &statement_, kDialect, input_.get());
-    CheckStatus(api, status);
+    connection_.Check(status);
     if (input_->sqld > input_->sqln) {
       input_.reset(AllocateSqlda(input_->sqld));
       api.dsql_describe_bind(status, &statement_, kDialect, input_.get());
-      CheckStatus(api, status);
+      connection_.Check(status);
     }
     input_described_.assign(input_->sqlvar, input_->sqlvar + input_->sqld);
     if (static_cast<std::size_t>(input_->sqld) != positional_.names.size()) {
@@ -338,7 +339,7 @@ void Query::DoPrepare() {
     const char items[] = {isc_info_sql_stmt_type};
     char answer[16] = {};
     api.dsql_sql_info(status, &statement_, sizeof items, items, sizeof answer, answer);
-    CheckStatus(api, status);
+    connection_.Check(status);
     statement_type_ = 0;
     if (answer[0] == isc_info_sql_stmt_type) {
       const auto length = static_cast<short>(api.vax_integer(answer + 1, 2));
@@ -408,7 +409,7 @@ void Query::ExecuteStatement() {
   ISC_STATUS_ARRAY status{};
   api.dsql_execute(status, transaction_.handle(), &statement_, kDialect,
                    positional_.names.empty() ? nullptr : input_.get());
-  CheckStatus(api, status);
+  connection_.Check(status);
 }
 
 void Query::Open() {
@@ -452,7 +453,7 @@ void Query::Fetch() {
     row_.clear();
     return;
   }
-  CheckStatus(api, status);
+  connection_.Check(status);
   row_.clear();
   row_.reserve(static_cast<std::size_t>(output_->sqld));
   for (int i = 0; i < output_->sqld; ++i) row_.push_back(ReadVariable(output_->sqlvar[i]));
@@ -548,7 +549,7 @@ long Query::CountAffectedRows() const {
   char answer[64] = {};
   isc_stmt_handle statement = statement_;
   api.dsql_sql_info(status, &statement, sizeof items, items, sizeof answer, answer);
-  CheckStatus(api, status);
+  connection_.Check(status);
   if (answer[0] != isc_info_sql_records) return 0;
   long count = 0;
   const char* p = answer + 3;

@@ -55,7 +55,7 @@ void Transaction::StartTransaction() {
   ISC_STATUS_ARRAY status{};
   const FirebirdApi& api = connection_.api();
   api.start_multiple(status, &handle_, 1, &teb);
-  CheckStatus(api, status);
+  connection_.Check(status);
   generation_ = connection_.generation();
   users_ = 0;
   lost_ = false;
@@ -73,7 +73,7 @@ void Transaction::Commit() {
   api.commit_transaction(status, &handle_);
   if (status[0] == 1 && status[1] != 0) {
     try {
-      ThrowStatus(api, status);
+      connection_.Check(status);
     } catch (const DatabaseError& error) {
       if (error.connection_lost()) {
         // A commit the server never answered leaves nothing to end here.
@@ -102,7 +102,7 @@ void Transaction::Rollback() {
   api.rollback_transaction(status, &handle_);
   if (status[0] == 1 && status[1] != 0) {
     try {
-      ThrowStatus(api, status);
+      connection_.Check(status);
     } catch (const DatabaseError& error) {
       // Whatever it held died with the connection: nothing is left to undo.
       DropHandle();

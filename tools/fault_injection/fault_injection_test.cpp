@@ -19,6 +19,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -536,6 +538,7 @@ class FaultInjection : public ::testing::Test {
       env["ZENDREL_TEST_FIRST_INTERVAL_MS"] = "10";
       env["ZENDREL_TEST_INTERVAL_MS"] = "3600000";
     }
+    const std::size_t output_before = ReadWhole(folder_ / "output.txt").size();
     Program program(folder_ / "Zendrel", env, folder_ / "output.txt", !as_service);
     const auto started = SteadyClock::now();
     bool killed = false;
@@ -545,7 +548,8 @@ class FaultInjection : public ::testing::Test {
       // A bound for a run that hangs, not its pace: the first run drains the preloaded
       // movements, which takes a while on a loaded machine.
       if (elapsed > std::chrono::seconds(240)) {
-        ADD_FAILURE() << "run " << run << " did not end within 240 s";
+        ADD_FAILURE() << "run " << run << " did not end within 240 s\n"
+                      << HangReport(program.pid(), planned, ReadWhole(folder_ / "output.txt").substr(output_before));
         program.Kill();
         break;
       }
@@ -594,6 +598,14 @@ class FaultInjection : public ::testing::Test {
       std::this_thread::sleep_for(milliseconds(5));
     }
     const int status = program.Wait();
+    // One line a run, so that a failing run's faults and pace show in the test's output.
+    std::string plan;
+    for (const TimedFault& fault : planned) plan += fmt::format(" {}@{}ms", fault.kind, fault.at.count());
+    std::cout << fmt::format("fault injection: run {}{}: status {} after {} ms, faults:{}", run,
+                             as_service ? " (service)" : "", status,
+                             std::chrono::duration_cast<milliseconds>(SteadyClock::now() - started).count(),
+                             plan.empty() ? " none" : plan)
+              << std::endl;
     for (std::size_t i = 0; i < padrao_tills.size(); ++i) {
       if (padrao_tills[i]->TookTheRow()) record.faults.insert(padrao_till_kinds_[i]);
     }
@@ -629,6 +641,33 @@ class FaultInjection : public ::testing::Test {
 
   // Whether the program's cycle of `run` has begun: it is attached to the database or
   // has asked the platform something at this run's addresses.
+  // What a run that hangs was doing, for the failure message: the faults planned for
+  // it, what the program printed, its statements the server still runs, and the stacks
+  // of its threads (gdb, where the machine has it).
+  std::string HangReport(pid_t pid, const std::vector<TimedFault>& planned, const std::string& output) {
+    std::string report = "faults planned:";
+    for (const TimedFault& fault : planned) report += fmt::format(" {}@{}ms", fault.kind, fault.at.count());
+    report += "\nwhat it printed:\n" + output;
+    try {
+      for (const auto& row : db_->Select(fmt::format(
+               "SELECT s.MON$STATE, CAST(SUBSTRING(s.MON$SQL_TEXT FROM 1 FOR 300) AS VARCHAR(300)) FROM MON$STATEMENTS s JOIN MON$ATTACHMENTS a "
+               "ON a.MON$ATTACHMENT_ID = s.MON$ATTACHMENT_ID WHERE a.MON$REMOTE_PID = {} AND s.MON$STATE <> 0",
+               pid))) {
+        report += fmt::format("statement (state {}): {}\n", row[0].AsString(), row[1].AsString());
+      }
+    } catch (const std::exception& error) {
+      report += std::string("its statements could not be read: ") + error.what() + "\n";
+    }
+    const std::string command =
+        fmt::format("timeout 120 gdb -p {} -batch -ex 'thread apply all bt' 2>&1 | grep -E '^(Thread|#)'", pid);
+    if (FILE* gdb = ::popen(command.c_str(), "r")) {
+      std::array<char, 4096> buffer{};
+      while (std::fgets(buffer.data(), buffer.size(), gdb) != nullptr) report += buffer.data();
+      ::pclose(gdb);
+    }
+    return report;
+  }
+
   bool CycleBegan(int run, pid_t pid) {
     if (OurAttachments(pid) > 0) return true;
     const std::string prefix = fmt::format("/r{}/", run);

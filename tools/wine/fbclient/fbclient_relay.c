@@ -35,6 +35,7 @@ HOST ISC_STATUS isc_dsql_execute_immediate(ISC_STATUS*, FB_API_HANDLE*, FB_API_H
                                            unsigned short, const void*);
 HOST ISC_STATUS isc_dsql_fetch(ISC_STATUS*, FB_API_HANDLE*, unsigned short, const void*);
 HOST ISC_STATUS isc_dsql_sql_info(ISC_STATUS*, FB_API_HANDLE*, short, const char*, short, char*);
+HOST ISC_STATUS fb_cancel_operation(ISC_STATUS*, FB_API_HANDLE*, unsigned short);
 HOST ISC_LONG fb_interpret(char*, unsigned int, const ISC_STATUS**);
 HOST ISC_LONG isc_vax_integer(const char*, short);
 
@@ -113,6 +114,10 @@ ISC_STATUS WINAPI relay_isc_dsql_fetch(ISC_STATUS* status, FB_API_HANDLE* statem
 ISC_STATUS WINAPI relay_isc_dsql_sql_info(ISC_STATUS* status, FB_API_HANDLE* statement, short items_length,
                                           const char* items, short buffer_length, char* buffer) {
   return isc_dsql_sql_info(status, statement, items_length, items, buffer_length, buffer);
+}
+
+ISC_STATUS WINAPI relay_fb_cancel_operation(ISC_STATUS* status, FB_API_HANDLE* attachment, unsigned short option) {
+  return fb_cancel_operation(status, attachment, option);
 }
 
 ISC_LONG WINAPI relay_fb_interpret(char* buffer, unsigned int buffer_length, const ISC_STATUS** status) {
