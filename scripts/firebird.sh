@@ -7,6 +7,9 @@
 # user "firebird", and its PID is kept for "stop".
 set -euo pipefail
 
+# shellcheck source=scripts/server-pid.sh
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/server-pid.sh"
+
 password="${ZENDREL_FB_PASSWORD:-gravulent}"
 state_dir="${ZENDREL_FB_STATE:-/tmp/zendrel-firebird}"
 pid_file="$state_dir/firebird.pid"
@@ -56,15 +59,9 @@ start() {
 
 stop() {
   if [ -f "$pid_file" ]; then
+    local pid
     pid=$(cat "$pid_file")
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 300); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-      done
-      kill -KILL "$pid" 2>/dev/null || true
-    fi
+    end_server_process "$pid" 300  # up to 30 s after SIGTERM
     rm -f "$pid_file"
     echo "firebird: stopped"
   fi

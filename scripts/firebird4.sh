@@ -15,6 +15,8 @@
 set -euo pipefail
 
 script=$(readlink -f "$0")
+# shellcheck source=scripts/server-pid.sh
+source "$(dirname "$script")/server-pid.sh"
 password="${ZENDREL_FB_PASSWORD:-gravulent}"
 cache_dir="${ZENDREL_FB4_CACHE:-/var/cache/zendrel-firebird4}"
 root_dir="$cache_dir/root"
@@ -150,14 +152,7 @@ stop() {
   if [ -f "$pid_file" ]; then
     local pid
     pid=$(cat "$pid_file")
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-      done
-      kill -KILL "$pid" 2>/dev/null || true
-    fi
+    end_server_process "$pid" 100  # up to 10 s after SIGTERM
     rm -f "$pid_file"
     echo "firebird4: stopped"
   fi
