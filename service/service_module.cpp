@@ -9,8 +9,6 @@
 
 namespace zendrel {
 
-TSrvZendrel* SrvZendrel = nullptr;
-
 TSrvZendrel::TSrvZendrel(MainLoop& loop, ModuleSettings settings)
     : erp(settings.erp),
       loop_(loop),
@@ -20,7 +18,6 @@ TSrvZendrel::TSrvZendrel(MainLoop& loop, ModuleSettings settings)
       campaigns_(erp, clock_, [&loop] { loop.ProcessPending(); }) {
   Timer1 = loop_.CreateTimer([this] { Timer1Timer(); });
   Timer1->SetInterval(settings_.first_interval);
-  SrvZendrel = this;
   // The API calls read the company's CNPJ from the settings row this module holds.
   SetCompanySettingsRow(&erp.TBPadrao);
   ServiceCreate();
@@ -30,7 +27,6 @@ TSrvZendrel::~TSrvZendrel() {
   Timer1.reset();
   SetCompanySettingsRow(nullptr);
   erp.Connquimero.Disconnect();
-  if (SrvZendrel == this) SrvZendrel = nullptr;
 }
 
 void TSrvZendrel::ServiceCreate() {

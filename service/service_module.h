@@ -60,7 +60,6 @@ class TSrvZendrel {
   void EnviaMovimentoPontos() { campaigns_.EnviaMovimentoPontos(); }
   void EnviaMovimentoTopVendas() { campaigns_.EnviaMovimentoTopVendas(); }
 
-  const ModuleSettings& settings() const { return settings_; }
   const CycleOutcome& last_cycle() const { return last_cycle_; }
   const std::filesystem::path& settings_folder() const { return folder_; }
 
@@ -75,8 +74,5 @@ class TSrvZendrel {
   CampaignSync campaigns_;
   CycleOutcome last_cycle_;
 };
-
-// The process's one module, for the free functions that need it.
-extern TSrvZendrel* SrvZendrel;
 
 }  // namespace zendrel
