@@ -33,10 +33,10 @@ void TSrvZendrel::ServiceCreate() {
   loop_.SetExceptionHandler([this](const std::exception& e) { ManipulaExcecoes(e); });
 }
 
-void TSrvZendrel::ManipulaExcecoes(const std::exception& E) { DoSaveLog(E.what()); }
+void TSrvZendrel::ManipulaExcecoes(const std::exception& error) { DoSaveLog(error.what()); }
 
-void TSrvZendrel::CarregarParametrosConexao(const std::string& Usuario, const std::string& Senha) {
-  zendrel::CarregarParametrosConexao(erp.Connquimero, Usuario, Senha, folder_);
+void TSrvZendrel::CarregarParametrosConexao(const std::string& user, const std::string& password) {
+  zendrel::CarregarParametrosConexao(erp.Connquimero, user, password, folder_);
 }
 
 }  // namespace zendrel
