@@ -17,6 +17,7 @@
 #include "api/api_settings.h"
 #include "api/http_transport.h"
 #include "api/testing/fake_platform.h"
+#include "api/testing/fake_platform_suite.h"
 
 namespace zendrel {
 namespace {
@@ -25,17 +26,8 @@ namespace fs = std::filesystem;
 
 constexpr char kSystemBundle[] = "/etc/ssl/certs/ca-certificates.crt";
 
-class HttpsTrustTest : public ::testing::Test {
+class HttpsTrustTest : public FakePlatformSuite {
  protected:
-  static void SetUpTestSuite() {
-    platform_ = new FakePlatform();
-    platform_->Start();
-  }
-  static void TearDownTestSuite() {
-    delete platform_;
-    platform_ = nullptr;
-  }
-
   void SetUp() override {
     platform_->Reset();
     folder_ = fs::temp_directory_path() /
@@ -66,11 +58,8 @@ class HttpsTrustTest : public ::testing::Test {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
   }
 
-  static FakePlatform* platform_;
   fs::path folder_;
 };
-
-FakePlatform* HttpsTrustTest::platform_ = nullptr;
 
 TEST_F(HttpsTrustTest, CertificateOfATrustedAuthorityIsVerifiedOnTheFirstConnection) {
   const HttpExchange exchange = Get(platform_->TrustedHttpsBaseUrl(), platform_->CaFile());

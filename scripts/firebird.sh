@@ -7,6 +7,9 @@
 # user "firebird", and its PID is kept for "stop".
 set -euo pipefail
 
+# shellcheck source=scripts/server-process.sh
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/server-process.sh"
+
 password="${ZENDREL_FB_PASSWORD:-gravulent}"
 state_dir="${ZENDREL_FB_STATE:-/tmp/zendrel-firebird}"
 pid_file="$state_dir/firebird.pid"
@@ -43,32 +46,12 @@ start() {
   setsid setpriv --reuid=firebird --regid=firebird --init-groups -- /usr/sbin/firebird </dev/null >>"$log_file" 2>&1 &
   echo $! >"$pid_file"
   # A loaded machine can take a while to start the server: wait up to 60 s.
-  for _ in $(seq 1 600); do
-    if port_open && answers; then
-      echo "firebird: started (pid $(cat "$pid_file"))"
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "firebird: the server did not answer within 60 s; see $log_file" >&2
-  return 1
+  wait_for_server 600 || { echo "firebird: the server did not answer within 60 s; see $log_file" >&2; return 1; }
+  echo "firebird: started (pid $(cat "$pid_file"))"
 }
 
-stop() {
-  if [ -f "$pid_file" ]; then
-    pid=$(cat "$pid_file")
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 300); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-      done
-      kill -KILL "$pid" 2>/dev/null || true
-    fi
-    rm -f "$pid_file"
-    echo "firebird: stopped"
-  fi
-}
+# Up to 30 s for the server to end after SIGTERM.
+stop() { stop_server "$pid_file" 300 firebird; }
 
 case "${1:-}" in
   start) start ;;

@@ -15,6 +15,8 @@
 set -euo pipefail
 
 script=$(readlink -f "$0")
+# shellcheck source=scripts/server-process.sh
+source "$(dirname "$script")/server-process.sh"
 password="${ZENDREL_FB_PASSWORD:-gravulent}"
 cache_dir="${ZENDREL_FB4_CACHE:-/var/cache/zendrel-firebird4}"
 root_dir="$cache_dir/root"
@@ -135,33 +137,12 @@ start() {
     </dev/null >>"$log_file" 2>&1 &
   echo $! >"$pid_file"
   echo "$mode" >"$mode_file"
-  for _ in $(seq 1 150); do
-    if port_open && answers; then
-      echo "firebird4: started ($mode, pid $(cat "$pid_file"))"
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "firebird4: the server did not answer within 15 s; see $log_file" >&2
-  return 1
+  wait_for_server 150 || { echo "firebird4: the server did not answer within 15 s; see $log_file" >&2; return 1; }
+  echo "firebird4: started ($mode, pid $(cat "$pid_file"))"
 }
 
-stop() {
-  if [ -f "$pid_file" ]; then
-    local pid
-    pid=$(cat "$pid_file")
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid" 2>/dev/null || true
-      for _ in $(seq 1 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-      done
-      kill -KILL "$pid" 2>/dev/null || true
-    fi
-    rm -f "$pid_file"
-    echo "firebird4: stopped"
-  fi
-}
+# Up to 10 s for the server to end after SIGTERM.
+stop() { stop_server "$pid_file" 100 firebird4; }
 
 status() {
   if answers; then

@@ -143,7 +143,7 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
     }
   });
   if (line.mode == ProgramMode::Once) return RunOnce(module);
-  return host->Run(module, *loop);
+  return host->Run(*module.Timer1, *loop);
 }
 
 }  // namespace zendrel

@@ -10,8 +10,6 @@
 
 namespace zendrel {
 
-class TSrvZendrel;
-
 inline constexpr const char* kServiceName = "SrvZendrel";
 inline constexpr const char* kServiceDisplayName = "Zendrel - Serviço para envio do porntos";
 
@@ -33,10 +31,11 @@ class ServiceHost {
   // Removes the registration (a running service is not stopped).
   virtual int Uninstall(bool silent) = 0;
 
-  // Runs the service: switches Timer1 on, lets the main loop deliver ticks until the
-  // service manager asks it to stop, switches Timer1 off and returns once any cycle in
-  // progress has finished. Returns the process's exit status.
-  virtual int Run(TSrvZendrel& module, MainLoop& loop) = 0;
+  // Runs the service: switches the poll timer (the module's Timer1) on, lets the main
+  // loop deliver its ticks until the service manager asks it to stop, switches the
+  // timer off and returns once any cycle in progress has finished. Returns the
+  // process's exit status.
+  virtual int Run(PollTimer& timer, MainLoop& loop) = 0;
 };
 
 std::unique_ptr<ServiceHost> CreateServiceHost(ServiceHostOptions options = {});

@@ -16,7 +16,6 @@
 #include <fmt/format.h>
 
 #include "service/service_host.h"
-#include "service/service_module.h"
 #include "support/executable_folder.h"
 
 namespace zendrel {
@@ -143,11 +142,11 @@ class SystemdServiceHost final : public ServiceHost {
     }
   }
 
-  int Run(TSrvZendrel& module, MainLoop& loop) override {
-    loop.QuitOnStopRequest([&module] { module.Timer1->SetEnabled(false); });
-    module.Timer1->SetEnabled(true);
+  int Run(PollTimer& timer, MainLoop& loop) override {
+    loop.QuitOnStopRequest([&timer] { timer.SetEnabled(false); });
+    timer.SetEnabled(true);
     loop.Run();
-    module.Timer1->SetEnabled(false);
+    timer.SetEnabled(false);
     return 0;
   }
 

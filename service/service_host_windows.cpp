@@ -17,7 +17,6 @@
 
 #include "service/event_log.h"
 #include "service/service_host.h"
-#include "service/service_module.h"
 #include "support/executable_folder.h"
 #include "support/windows_text.h"
 
@@ -141,8 +140,8 @@ class ScmServiceHost final : public ServiceHost {
     return 0;
   }
 
-  int Run(TSrvZendrel& module, MainLoop& loop) override {
-    module_ = &module;
+  int Run(PollTimer& timer, MainLoop& loop) override {
+    timer_ = &timer;
     loop_ = &loop;
     main_loop_ended_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (main_loop_ended_ == nullptr) throw SystemError(GetLastError());
@@ -167,7 +166,7 @@ class ScmServiceHost final : public ServiceHost {
     dispatcher.join();
 
     running_host.store(nullptr);
-    module_ = nullptr;
+    timer_ = nullptr;
     loop_ = nullptr;
     CloseHandle(main_loop_ended_);
     main_loop_ended_ = nullptr;
@@ -254,15 +253,15 @@ class ScmServiceHost final : public ServiceHost {
   // A timer that cannot be set ends it as a failure (the main thread wakes this one
   // with a message), so the service never stays RUNNING without polling.
   void ServiceExecute() {
-    module_->Timer1->SetEnabled(true);
+    timer_->SetEnabled(true);
     MSG message{};
     while (!terminated_) {
       const BOOL got = GetMessageW(&message, nullptr, 0, 0);
       if (got == 0 || got == -1) break;
       Handle(message);
-      module_->Timer1->ThrowIfNotArmed();
+      timer_->ThrowIfNotArmed();
     }
-    module_->Timer1->SetEnabled(false);
+    timer_->SetEnabled(false);
   }
 
   void Handle(const MSG& message) {
@@ -327,7 +326,7 @@ class ScmServiceHost final : public ServiceHost {
     if (!SetServiceStatus(status_handle_, &status)) ReportHostEvent(kServiceName, SystemErrorText(GetLastError()));
   }
 
-  TSrvZendrel* module_ = nullptr;
+  PollTimer* timer_ = nullptr;
   MainLoop* loop_ = nullptr;
   // Set by the main thread once its loop has ended (no cycle runs any more).
   HANDLE main_loop_ended_ = nullptr;

@@ -9,8 +9,6 @@
 
 namespace zendrel {
 
-TSrvZendrel* SrvZendrel = nullptr;
-
 TSrvZendrel::TSrvZendrel(MainLoop& loop, ModuleSettings settings)
     : erp(settings.erp),
       loop_(loop),
@@ -20,7 +18,6 @@ TSrvZendrel::TSrvZendrel(MainLoop& loop, ModuleSettings settings)
       campaigns_(erp, clock_, [&loop] { loop.ProcessPending(); }) {
   Timer1 = loop_.CreateTimer([this] { Timer1Timer(); });
   Timer1->SetInterval(settings_.first_interval);
-  SrvZendrel = this;
   // The API calls read the company's CNPJ from the settings row this module holds.
   SetCompanySettingsRow(&erp.TBPadrao);
   ServiceCreate();
@@ -30,17 +27,16 @@ TSrvZendrel::~TSrvZendrel() {
   Timer1.reset();
   SetCompanySettingsRow(nullptr);
   erp.Connquimero.Disconnect();
-  if (SrvZendrel == this) SrvZendrel = nullptr;
 }
 
 void TSrvZendrel::ServiceCreate() {
   loop_.SetExceptionHandler([this](const std::exception& e) { ManipulaExcecoes(e); });
 }
 
-void TSrvZendrel::ManipulaExcecoes(const std::exception& E) { DoSaveLog(E.what()); }
+void TSrvZendrel::ManipulaExcecoes(const std::exception& error) { DoSaveLog(error.what()); }
 
-void TSrvZendrel::CarregarParametrosConexao(const std::string& Usuario, const std::string& Senha) {
-  zendrel::CarregarParametrosConexao(erp.Connquimero, Usuario, Senha, folder_);
+void TSrvZendrel::CarregarParametrosConexao(const std::string& user, const std::string& password) {
+  zendrel::CarregarParametrosConexao(erp.Connquimero, user, password, folder_);
 }
 
 }  // namespace zendrel

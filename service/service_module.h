@@ -49,18 +49,17 @@ class TSrvZendrel {
   void ServiceCreate();
 
   // Writes the exception's message as one log line. Throws when the log cannot be written.
-  void ManipulaExcecoes(const std::exception& E);
+  void ManipulaExcecoes(const std::exception& error);
 
   // The poll cycle: one tick's work, with its cleanup always run.
   void Timer1Timer();
 
   // Rebuilds the connection parameters from Tarvix.ini for that user and password.
-  void CarregarParametrosConexao(const std::string& Usuario, const std::string& Senha);
+  void CarregarParametrosConexao(const std::string& user, const std::string& password);
 
   void EnviaMovimentoPontos() { campaigns_.EnviaMovimentoPontos(); }
   void EnviaMovimentoTopVendas() { campaigns_.EnviaMovimentoTopVendas(); }
 
-  const ModuleSettings& settings() const { return settings_; }
   const CycleOutcome& last_cycle() const { return last_cycle_; }
   const std::filesystem::path& settings_folder() const { return folder_; }
 
@@ -75,8 +74,5 @@ class TSrvZendrel {
   CampaignSync campaigns_;
   CycleOutcome last_cycle_;
 };
-
-// The process's one module, for the free functions that need it.
-extern TSrvZendrel* SrvZendrel;
 
 }  // namespace zendrel

@@ -1,5 +1,7 @@
 // Settings a test build of the program takes from its environment, so that tests need
-// not wait minutes for a tick. The shipped program never reads them.
+// not wait minutes for a tick. One definition per build: test_overrides.cpp in the test
+// build, no_test_overrides.cpp (which changes nothing) in the shipped program, so the
+// shipped program never reads them.
 #pragma once
 
 #include "service/service_host.h"

@@ -18,6 +18,7 @@
 
 #include "api/api_settings.h"
 #include "api/testing/fake_platform.h"
+#include "api/testing/fake_platform_suite.h"
 #include "support/clock.h"
 #include "support/errors.h"
 #include "support/company_cnpj.h"
@@ -39,20 +40,11 @@ class FakeSettingsRow final : public SettingsTextReader {
   std::string cgc_;
 };
 
-class ApiCallTest : public ::testing::Test {
+class ApiCallTest : public FakePlatformSuite {
  protected:
   static constexpr char kCgc[] = "12.345.678/0001-90";
   static constexpr char kCnpj[] = "12345678000190";
   static constexpr DateTime kNow{2021, 9, 23, 14, 5, 9, 0};
-
-  static void SetUpTestSuite() {
-    platform_ = new FakePlatform();
-    platform_->Start();
-  }
-  static void TearDownTestSuite() {
-    delete platform_;
-    platform_ = nullptr;
-  }
 
   void SetUp() override {
     platform_->Reset();
@@ -143,7 +135,6 @@ class ApiCallTest : public ::testing::Test {
 
   std::string Base() const { return platform_->BaseUrl(); }
 
-  static inline FakePlatform* platform_ = nullptr;
   // A clock whose first reading fails as a log write does; the later ones give kNow.
   class FailingOnceClock final : public Clock {
    public:

@@ -18,6 +18,7 @@
 
 #include "api/api_settings.h"
 #include "api/testing/fake_platform.h"
+#include "api/testing/fake_platform_suite.h"
 #include "erp/testing/test_database.h"
 #include "service/service_module.h"
 #include "support/clock.h"
@@ -81,17 +82,8 @@ inline std::string FormField(const std::string& body, const std::string& name) {
   return body.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
-class PollCycle : public ::testing::Test {
+class PollCycle : public FakePlatformSuite {
  protected:
-  static void SetUpTestSuite() {
-    platform_ = new FakePlatform();
-    platform_->Start();
-  }
-  static void TearDownTestSuite() {
-    delete platform_;
-    platform_ = nullptr;
-  }
-
   PollCycle()
       : clock_(DateTime{2026, 12, 10, 9, 30, 0, 0}),
         log_path_(fs::temp_directory_path() / fmt::format("zendrel-cycle-{}-{}.log", ::getpid(), counter_++)),
@@ -240,7 +232,6 @@ class PollCycle : public ::testing::Test {
     EXPECT_EQ(module_->Timer1->Interval(), std::chrono::milliseconds(900000));
   }
 
-  static inline FakePlatform* platform_ = nullptr;
   static inline int counter_ = 0;
 
   FixedClock clock_;
