@@ -6,12 +6,27 @@
 #include <string>
 
 #include "api/brindex_calls.h"
+#include "erp/query.h"
+#include "erp/settings_row.h"
 #include "support/conversions.h"
 #include "sync/campaign_sync.h"
 #include "sync/send_loop.h"
 #include "sync/settings_columns.h"
 
 namespace zendrel {
+
+namespace {
+// Posts the current points row; the row's fields are read in this order, so a row with
+// several faults logs the same one every time.
+int PostPoints(const Query& row, const SettingsRow& settings) {
+  const TTipoMovimento kind = StrtoTipoMovimento(row.Field("TIPOMOVIMENTO").AsString());
+  const Currency valor = row.Field("VALOR").AsCurrency();
+  const std::int32_t codigo = row.Field("IDENTIFICACAO_MOVIMENTO").AsInteger();
+  const std::string cpf = row.Field("CPF").AsString();
+  const std::string url = settings.Field(padrao::kUrlPontos).AsString();
+  return LancaMovimentosPontos(url, cpf, codigo, kind, valor).CodRetorno;
+}
+}  // namespace
 
 void CampaignSync::EnviaMovimentoPontos() {
   // An empty table means the campaign has nothing to do, not even a reset question.
@@ -24,30 +39,22 @@ void CampaignSync::EnviaMovimentoPontos() {
   const std::int32_t last_sent = AtualizaIndiceEnvio(TTipoCampanha::tcPontos);
   if (last_sent == -1) return;
 
-  Query& pendentes = erp_.TBMovimentoPontos;
-  SendPending(erp_, last_sent,
-              {
-                  .table = kPontosTable,
-                  .pending = pendentes,
-                  .index_column = padrao::kIndicePontos,
-                  .log_prefix = "MovimentoPontos: ",
-                  .post =
-                      [&] {
-                        const TTipoMovimento kind = StrtoTipoMovimento(pendentes.Field("TIPOMOVIMENTO").AsString());
-                        const Currency valor = pendentes.Field("VALOR").AsCurrency();
-                        const std::int32_t codigo = pendentes.Field("IDENTIFICACAO_MOVIMENTO").AsInteger();
-                        const std::string cpf = pendentes.Field("CPF").AsString();
-                        const std::string url = erp_.TBPadrao.Field(padrao::kUrlPontos).AsString();
-                        return LancaMovimentosPontos(url, cpf, codigo, kind, valor).CodRetorno;
-                      },
-                  // VP rows are never posted: the index just moves past them. Their type is
-                  // read outside the guard, so a row whose type cannot be read ends the
-                  // cycle instead of stopping only this campaign.
-                  .passes_unposted = [&] { return pendentes.Field("TIPOMOVIMENTO").AsString() == "VP"; },
-                  // Only this campaign lets the thread handle its waiting messages between
-                  // two movements; the poll timer is off meanwhile, so no second cycle starts.
-                  .after_row = message_pump_,
-              });
+  const Query& pendentes = erp_.TBMovimentoPontos;
+  const PendingSend send{
+      .table = kPontosTable,
+      .pending = erp_.TBMovimentoPontos,
+      .index_column = padrao::kIndicePontos,
+      .log_prefix = "MovimentoPontos: ",
+      .post = [&] { return PostPoints(pendentes, erp_.TBPadrao); },
+      // VP rows are never posted: the index just moves past them. Their type is read
+      // outside the guard, so a row whose type cannot be read ends the cycle instead of
+      // stopping only this campaign.
+      .passes_unposted = [&] { return pendentes.Field("TIPOMOVIMENTO").AsString() == "VP"; },
+      // Only this campaign lets the thread handle its waiting messages between two
+      // movements; the poll timer is off meanwhile, so no second cycle starts.
+      .after_row = message_pump_,
+  };
+  SendPending(erp_, last_sent, send);
 }
 
 }  // namespace zendrel

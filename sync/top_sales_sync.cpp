@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "api/brindex_calls.h"
+#include "erp/query.h"
+#include "erp/settings_row.h"
 #include "erp/statements.h"
 #include "support/conversions.h"
 #include "support/text_codec.h"
@@ -16,37 +18,37 @@
 
 namespace zendrel {
 
+namespace {
+// Posts the current top-sales row; the row's fields are read in this order, so a row
+// with several faults logs the same one every time.
+int PostTopSales(const Query& row, const SettingsRow& settings) {
+  const std::string url = settings.Field(padrao::kUrlTopVendas).AsString();
+  const std::string cpf = row.Field("CPF").AsString();
+  const std::int32_t codigo = row.Field("CODIGOMOVIMENTO").AsInteger();
+  const TTipoMovimento kind = StrtoTipoMovimento(row.Field("TIPO").AsString());
+  const std::string produto = row.Field("CODIGOPRODUTO").AsString();
+  const Currency quantidade = row.Field("QUANTIDADE").AsCurrency();
+  const DateTime momento = DateTime::Combine(row.Field("DATA").AsDateTime(), row.Field("HORA").AsDateTime());
+  return LancaMovimentosTopVendas(url, cpf, codigo, kind, produto, quantidade, momento).CodRetorno;
+}
+}  // namespace
+
 void CampaignSync::EnviaMovimentoTopVendas() {
   AtualizaProdutos();
   const std::int32_t last_sent = AtualizaIndiceEnvio(TTipoCampanha::tcVendedor);
   if (last_sent == -1) return;
 
-  Query& pendentes = erp_.TBMovTopVendas;
+  // Every row is posted: no movement type is passed over. And no message pump between
+  // rows, unlike the points campaign: the thread's waiting messages wait for the end of
+  // the cycle.
   SendPending(erp_, last_sent,
-              {
-                  .table = kTopVendasTable,
-                  .pending = pendentes,
-                  .index_column = padrao::kIndiceTopVendas,
-                  .log_prefix = "MovimentoTopVendas: ",
-                  .post =
-                      [&] {
-                        const std::string url = erp_.TBPadrao.Field(padrao::kUrlTopVendas).AsString();
-                        const std::string cpf = pendentes.Field("CPF").AsString();
-                        const std::int32_t codigo = pendentes.Field("CODIGOMOVIMENTO").AsInteger();
-                        const TTipoMovimento kind = StrtoTipoMovimento(pendentes.Field("TIPO").AsString());
-                        const std::string produto = pendentes.Field("CODIGOPRODUTO").AsString();
-                        const Currency quantidade = pendentes.Field("QUANTIDADE").AsCurrency();
-                        const DateTime momento = DateTime::Combine(pendentes.Field("DATA").AsDateTime(),
-                                                                   pendentes.Field("HORA").AsDateTime());
-                        return LancaMovimentosTopVendas(url, cpf, codigo, kind, produto, quantidade, momento)
-                            .CodRetorno;
-                      },
-                  // Every row is posted: no movement type is passed over.
-                  .passes_unposted = {},
-                  // No message pump between rows, unlike the points campaign: the thread's
-                  // waiting messages wait for the end of the cycle.
-                  .after_row = {},
-              });
+              {.table = kTopVendasTable,
+               .pending = erp_.TBMovTopVendas,
+               .index_column = padrao::kIndiceTopVendas,
+               .log_prefix = "MovimentoTopVendas: ",
+               .post = [this] { return PostTopSales(erp_.TBMovTopVendas, erp_.TBPadrao); },
+               .passes_unposted = {},
+               .after_row = {}});
 }
 
 void CampaignSync::AtualizaProdutos() {
