@@ -30,7 +30,9 @@ void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send)
   pending.SetInteger(number_column, from);
   if (!OpenPending(pending, send.log_prefix)) return;
 
-  const auto move_index = [&] { erp.TBPadrao.WriteInteger(send.index_column, pending.Field(number_column).AsInteger()); };
+  const auto move_index = [&] {
+    erp.TBPadrao.WriteInteger(send.index_column, pending.Field(number_column).AsInteger());
+  };
   int answer = kAccepted;
   while (!pending.Eof() && answer == kAccepted) {
     // A later number may still have an uncommitted one below it: the next cycle.
