@@ -42,9 +42,10 @@ class CampaignSync {
   std::int32_t AtualizaIndicePontos();
   std::int32_t AtualizaIndiceTopVendas();
   void RecarregaMovimentosTopVendas(const DateTime& DataInicial);
-  bool ConfirmaComandos();
+  // Commits TRComandos and then runs `once_committed`; when either fails, rolls back
+  // what is still active, logs the failure and returns false.
+  bool ConfirmaComandos(const std::function<void()>& once_committed = {});
   void AtualizaProdutos();
-  void EnviaPendentesTopVendas();
 
   ErpComponents& erp_;
   const Clock& clock_;

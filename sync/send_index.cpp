@@ -85,9 +85,10 @@ void CampaignSync::RecarregaMovimentosTopVendas(const DateTime& DataInicial) {
   erp_.TBComandos.ExecSQL();
 }
 
-bool CampaignSync::ConfirmaComandos() {
+bool CampaignSync::ConfirmaComandos(const std::function<void()>& once_committed) {
   try {
     erp_.TRComandos.Commit();
+    if (once_committed) once_committed();
     return true;
   } catch (const std::exception& e) {
     if (erp_.TRComandos.Active()) erp_.TRComandos.Rollback();

@@ -1,40 +1,61 @@
 // The salesperson top-sales campaign: the daily refresh of the campaign's products,
 // the send-index step, then every movement after the send index, one posting each,
-// stopping at the first refusal.
+// stopping at the first refusal. The loop itself is the shared one (send_loop.h); what
+// is the top-sales campaign's own lives here.
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "api/brindex_calls.h"
+#include "erp/query.h"
+#include "erp/settings_row.h"
 #include "erp/statements.h"
 #include "support/conversions.h"
-#include "support/log_file.h"
 #include "support/text_codec.h"
 #include "sync/campaign_sync.h"
-#include "sync/pending_read.h"
+#include "sync/send_loop.h"
 #include "sync/settings_columns.h"
 
 namespace zendrel {
 
 namespace {
-constexpr int kAccepted = 200;
-constexpr const char* kLogPrefix = "MovimentoTopVendas: ";
+// Posts the current top-sales row; the row's fields are read in this order, so a row
+// with several faults logs the same one every time.
+int PostTopSales(const Query& row, const SettingsRow& settings) {
+  const std::string url = settings.Field(padrao::kUrlTopVendas).AsString();
+  const std::string cpf = row.Field("CPF").AsString();
+  const std::int32_t codigo = row.Field("CODIGOMOVIMENTO").AsInteger();
+  const TTipoMovimento kind = StrtoTipoMovimento(row.Field("TIPO").AsString());
+  const std::string produto = row.Field("CODIGOPRODUTO").AsString();
+  const Currency quantidade = row.Field("QUANTIDADE").AsCurrency();
+  const DateTime momento = DateTime::Combine(row.Field("DATA").AsDateTime(), row.Field("HORA").AsDateTime());
+  return LancaMovimentosTopVendas(url, cpf, codigo, kind, produto, quantidade, momento).CodRetorno;
+}
 }  // namespace
 
 void CampaignSync::EnviaMovimentoTopVendas() {
   AtualizaProdutos();
-  const std::int32_t UltimoMovimento = AtualizaIndiceEnvio(TTipoCampanha::tcVendedor);
-  if (UltimoMovimento == -1) return;
-  EnviaPendentesTopVendas();
+  const std::int32_t last_sent = AtualizaIndiceEnvio(TTipoCampanha::tcVendedor);
+  if (last_sent == -1) return;
+
+  // Every row is posted: no movement type is passed over. And no message pump between
+  // rows, unlike the points campaign: the thread's waiting messages wait for the end of
+  // the cycle.
+  SendPending(erp_, last_sent,
+              {.table = kTopVendasTable,
+               .pending = erp_.TBMovTopVendas,
+               .index_column = padrao::kIndiceTopVendas,
+               .log_prefix = "MovimentoTopVendas: ",
+               .post = [this] { return PostTopSales(erp_.TBMovTopVendas, erp_.TBPadrao); },
+               .passes_unposted = {},
+               .after_row = {}});
 }
 
 void CampaignSync::AtualizaProdutos() {
   const FieldValue stored_day = erp_.TBPadrao.Field(padrao::kDiaProdutos);
   const DateTime today = clock_.Today();
-  const bool AtualizarBaseProdutos =
-      stored_day.AsString().empty() || stored_day.AsDateTime().DatePart() < today;
-  if (!AtualizarBaseProdutos) return;
+  const bool refresh_due = stored_day.AsString().empty() || stored_day.AsDateTime().DatePart() < today;
+  if (!refresh_due) return;
 
   // Not guarded: a product list that cannot be read ends the whole run.
   const std::vector<TItemClass> produtos =
@@ -56,56 +77,9 @@ void CampaignSync::AtualizaProdutos() {
   }
   erp_.TBComandos.Unprepare();
 
-  try {
-    erp_.TRComandos.Commit();
-    erp_.TBPadrao.WriteDateTime(padrao::kDiaProdutos, today);
-  } catch (const std::exception& e) {
-    if (erp_.TRComandos.Active()) erp_.TRComandos.Rollback();
-    DoSaveLog(e.what());
-  }
-}
-
-void CampaignSync::EnviaPendentesTopVendas() {
-  std::int64_t highest = std::numeric_limits<std::int64_t>::max();
-  // Where the read itself waits for a till, there is nothing to wait for first.
-  if (erp_.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp_.Connquimero) &&
-      !AwaitPendingSettled(erp_.Connquimero, kTopVendasTable, erp_.TransPendentes.lock_timeout(), kLogPrefix, highest)) {
-    return;
-  }
-
-  Query& pendentes = erp_.TBMovTopVendas;
-  pendentes.Close();
-  pendentes.SetInteger("SEQUENCIAL", erp_.TBPadrao.Field(padrao::kIndiceTopVendas).AsInteger());
-  if (!OpenPending(pendentes, kLogPrefix)) return;
-
-  int Resposta = kAccepted;
-  while (!pendentes.Eof() && Resposta == kAccepted) {
-    // A later number may still have an uncommitted one below it: the next cycle.
-    const std::int64_t sequencial = pendentes.Field("SEQUENCIAL").AsInteger();
-    if (sequencial > highest) break;
-    try {
-      const std::string url = erp_.TBPadrao.Field(padrao::kUrlTopVendas).AsString();
-      const std::string cpf = pendentes.Field("CPF").AsString();
-      const std::int32_t codigo = pendentes.Field("CODIGOMOVIMENTO").AsInteger();
-      const TTipoMovimento kind = StrtoTipoMovimento(pendentes.Field("TIPO").AsString());
-      const std::string produto = pendentes.Field("CODIGOPRODUTO").AsString();
-      const Currency quantidade = pendentes.Field("QUANTIDADE").AsCurrency();
-      const DateTime momento =
-          DateTime::Combine(pendentes.Field("DATA").AsDateTime(), pendentes.Field("HORA").AsDateTime());
-      const TMovimentoTopVendas MovimentoTopVendas =
-          LancaMovimentosTopVendas(url, cpf, codigo, kind, produto, quantidade, momento);
-      Resposta = MovimentoTopVendas.CodRetorno;
-      if (Resposta == kAccepted) {
-        erp_.TBPadrao.WriteInteger(padrao::kIndiceTopVendas, pendentes.Field("SEQUENCIAL").AsInteger());
-      }
-    } catch (const std::exception& e) {
-      Resposta = -1;
-      DoSaveLog(std::string(kLogPrefix) + e.what());
-    }
-    // Reading on past the highest settled number could only wait for a later till.
-    if (Resposta == kAccepted && sequencial >= highest) break;
-    if (Resposta == kAccepted && !NextPending(pendentes, kLogPrefix)) break;
-  }
+  // The day is written inside the commit's guard: a settings write that fails is logged
+  // like a failed commit and the cycle goes on; the next cycle refreshes again.
+  ConfirmaComandos([&] { erp_.TBPadrao.WriteDateTime(padrao::kDiaProdutos, today); });
 }
 
 }  // namespace zendrel

@@ -1,0 +1,60 @@
+// The shared send loop of the two campaigns (see send_loop.h).
+#include "sync/send_loop.h"
+
+#include <exception>
+#include <limits>
+#include <string>
+
+#include "support/log_file.h"
+#include "sync/pending_read.h"
+
+namespace zendrel {
+
+namespace {
+// The only status the platform accepts a movement with.
+constexpr int kAccepted = 200;
+}  // namespace
+
+void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send) {
+  std::int64_t highest = std::numeric_limits<std::int64_t>::max();
+  // Where the read itself waits for a till, there is nothing to wait for first.
+  if (erp.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp.Connquimero) &&
+      !AwaitPendingSettled(erp.Connquimero, send.table, erp.TransPendentes.lock_timeout(), send.log_prefix,
+                           highest)) {
+    return;
+  }
+
+  Query& pending = send.pending;
+  const char* number_column = send.table.number_column;
+  pending.Close();
+  pending.SetInteger(number_column, from);
+  if (!OpenPending(pending, send.log_prefix)) return;
+
+  const auto move_index = [&] {
+    erp.TBPadrao.WriteInteger(send.index_column, pending.Field(number_column).AsInteger());
+  };
+  int answer = kAccepted;
+  while (!pending.Eof() && answer == kAccepted) {
+    // A later number may still have an uncommitted one below it: the next cycle.
+    const std::int64_t number = pending.Field(number_column).AsInteger();
+    if (number > highest) break;
+    if (send.passes_unposted && send.passes_unposted()) {
+      move_index();
+    } else {
+      try {
+        answer = send.post();
+        if (answer == kAccepted) move_index();
+      } catch (const std::exception& e) {
+        // The row stops the campaign until it is corrected; say why, or nobody will know.
+        answer = -1;
+        DoSaveLog(std::string(send.log_prefix) + e.what());
+      }
+    }
+    // Reading on past the highest settled number could only wait for a later till.
+    if (answer == kAccepted && number >= highest) break;
+    if (answer == kAccepted && !NextPending(pending, send.log_prefix)) break;
+    if (send.after_row) send.after_row();
+  }
+}
+
+}  // namespace zendrel
