@@ -55,34 +55,34 @@ struct ReadCase {
   short sqltype;
   short sqllen;
   short sqlscale;
-  std::vector<char> data;
   short null_flag;
+  std::vector<char> data;
   FieldValue expected;
 };
 
 TEST(ReadColumn, EachTypeReadsAsItsValue) {
   const ISC_TIMESTAMP moment{59000, 45000000};
   const ReadCase cases[] = {
-      {"CHAR loses its padding", SQL_TEXT, 6, 0, Chars("AB C  "), 0, FieldValue::Text("AB C", "", 6)},
-      {"CHAR of blanks", SQL_TEXT, 3, 0, Chars("   "), 0, FieldValue::Text("", "", 3)},
-      {"VARCHAR from Latin-1", SQL_VARYING, 10, 0, Varying("ol\xe1 "), 0, FieldValue::Text("olá ", "", 10)},
-      {"NULL VARCHAR", SQL_VARYING | 1, 10, 0, Varying(""), -1, FieldValue::Null(FieldValue::Kind::Text)},
-      {"SMALLINT", SQL_SHORT, 2, 0, Bytes(std::int16_t{-5}), 0, FieldValue::Integer(-5, 0)},
-      {"NUMERIC(9,2)", SQL_LONG | 1, 4, -2, Bytes(std::int32_t{15075}), 0, FieldValue::Integer(15075, -2)},
-      {"BIGINT", SQL_INT64, 8, 0, Bytes(std::int64_t{1} << 40), 0, FieldValue::Integer(std::int64_t{1} << 40, 0)},
-      {"NULL INTEGER", SQL_LONG | 1, 4, 0, Bytes(std::int32_t{7}), -1, FieldValue::Null(FieldValue::Kind::Integer)},
+      {"CHAR loses its padding", SQL_TEXT, 6, 0, 0, Chars("AB C  "), FieldValue::Text("AB C", "", 6)},
+      {"CHAR of blanks", SQL_TEXT, 3, 0, 0, Chars("   "), FieldValue::Text("", "", 3)},
+      {"VARCHAR from Latin-1", SQL_VARYING, 10, 0, 0, Varying("ol\xe1 "), FieldValue::Text("olá ", "", 10)},
+      {"NULL VARCHAR", SQL_VARYING | 1, 10, 0, -1, Varying(""), FieldValue::Null(FieldValue::Kind::Text)},
+      {"SMALLINT", SQL_SHORT, 2, 0, 0, Bytes(std::int16_t{-5}), FieldValue::Integer(-5, 0)},
+      {"NUMERIC(9,2)", SQL_LONG | 1, 4, -2, 0, Bytes(std::int32_t{15075}), FieldValue::Integer(15075, -2)},
+      {"BIGINT", SQL_INT64, 8, 0, 0, Bytes(std::int64_t{1} << 40), FieldValue::Integer(std::int64_t{1} << 40, 0)},
+      {"NULL INTEGER", SQL_LONG | 1, 4, 0, -1, Bytes(std::int32_t{7}), FieldValue::Null(FieldValue::Kind::Integer)},
       // The NULL indicator counts only for a nullable column.
-      {"NOT NULL INTEGER", SQL_LONG, 4, 0, Bytes(std::int32_t{7}), -1, FieldValue::Integer(7, 0)},
-      {"BOOLEAN true", SQL_BOOLEAN, 1, 0, Bytes(std::uint8_t{2}), 0, FieldValue::Integer(1, 0)},
-      {"BOOLEAN false", SQL_BOOLEAN, 1, 0, Bytes(std::uint8_t{0}), 0, FieldValue::Integer(0, 0)},
-      {"FLOAT", SQL_FLOAT, 4, 0, Bytes(1.5F), 0, FieldValue::Float(1.5)},
-      {"DOUBLE PRECISION", SQL_DOUBLE, 8, 0, Bytes(-2.25), 0, FieldValue::Float(-2.25)},
-      {"DATE", SQL_TYPE_DATE, 4, 0, Bytes(ISC_DATE{59000}), 0, FieldValue::Date(59000)},
-      {"NULL DATE", SQL_TYPE_DATE | 1, 4, 0, Bytes(ISC_DATE{59000}), -1, FieldValue::Null(FieldValue::Kind::Date)},
-      {"TIME", SQL_TYPE_TIME, 4, 0, Bytes(ISC_TIME{45000000}), 0, FieldValue::Time(45000000)},
-      {"TIMESTAMP", SQL_TIMESTAMP, 8, 0, Bytes(moment), 0, FieldValue::Timestamp(59000, 45000000)},
-      {"NULL TIMESTAMP", SQL_TIMESTAMP | 1, 8, 0, Bytes(moment), -1, FieldValue::Null(FieldValue::Kind::Timestamp)},
-      {"the NULL type", SQL_NULL | 1, 0, 0, Bytes(std::int64_t{0}), -1, FieldValue::Null(FieldValue::Kind::Text)},
+      {"NOT NULL INTEGER", SQL_LONG, 4, 0, -1, Bytes(std::int32_t{7}), FieldValue::Integer(7, 0)},
+      {"BOOLEAN true", SQL_BOOLEAN, 1, 0, 0, Bytes(std::uint8_t{2}), FieldValue::Integer(1, 0)},
+      {"BOOLEAN false", SQL_BOOLEAN, 1, 0, 0, Bytes(std::uint8_t{0}), FieldValue::Integer(0, 0)},
+      {"FLOAT", SQL_FLOAT, 4, 0, 0, Bytes(1.5F), FieldValue::Float(1.5)},
+      {"DOUBLE PRECISION", SQL_DOUBLE, 8, 0, 0, Bytes(-2.25), FieldValue::Float(-2.25)},
+      {"DATE", SQL_TYPE_DATE, 4, 0, 0, Bytes(ISC_DATE{59000}), FieldValue::Date(59000)},
+      {"NULL DATE", SQL_TYPE_DATE | 1, 4, 0, -1, Bytes(ISC_DATE{59000}), FieldValue::Null(FieldValue::Kind::Date)},
+      {"TIME", SQL_TYPE_TIME, 4, 0, 0, Bytes(ISC_TIME{45000000}), FieldValue::Time(45000000)},
+      {"TIMESTAMP", SQL_TIMESTAMP, 8, 0, 0, Bytes(moment), FieldValue::Timestamp(59000, 45000000)},
+      {"NULL TIMESTAMP", SQL_TIMESTAMP | 1, 8, 0, -1, Bytes(moment), FieldValue::Null(FieldValue::Kind::Timestamp)},
+      {"the NULL type", SQL_NULL | 1, 0, 0, -1, Bytes(std::int64_t{0}), FieldValue::Null(FieldValue::Kind::Text)},
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(c.what);
