@@ -1,5 +1,6 @@
-// Connquimero: the one attachment to the ERP's Firebird database, with the
-// automatic reconnection that a lost connection calls for.
+// An attachment to the ERP's Firebird database, with the automatic reconnection
+// that a lost connection calls for, and the registry of the statements and
+// transactions that hold handles of it.
 #pragma once
 
 #include <ibase.h>

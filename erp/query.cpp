@@ -1,9 +1,7 @@
 // Statements on the connection: preparation, binding by name, execution, fetching.
 #include "erp/query.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <limits>
+#include <algorithm>
 #include <optional>
 
 #include "erp/database_error.h"
@@ -14,19 +12,11 @@ namespace {
 
 constexpr unsigned short kDialect = 3;
 
-XSQLDA* AllocateSqlda(int count) {
-  auto* sqlda = static_cast<XSQLDA*>(std::calloc(1, XSQLDA_LENGTH(count)));
-  if (sqlda == nullptr) throw std::bad_alloc();
-  sqlda->version = SQLDA_VERSION1;
-  sqlda->sqln = static_cast<ISC_SHORT>(count);
-  return sqlda;
-}
-
 [[noreturn]] void Fail(const std::string& message) { throw DatabaseError(message, DatabaseError::kDataLayer); }
 
 // A read-only transaction of its own for preparing a statement whose transaction has
-// not started yet (TRComandos before StartTransaction): the server needs one to look
-// up the metadata. Ends with the scope.
+// not started yet (an explicit one prepared before its start): the server needs one
+// to look up the metadata. Ends with the scope.
 class PrepareTransaction {
  public:
   explicit PrepareTransaction(Connection& connection) : api_(connection.api()) {
@@ -56,190 +46,7 @@ class PrepareTransaction {
   isc_tr_handle handle_ = 0;
 };
 
-std::string ColumnName(const XSQLVAR& var) {
-  if (var.aliasname_length > 0) return std::string(var.aliasname, static_cast<std::size_t>(var.aliasname_length));
-  return std::string(var.sqlname, static_cast<std::size_t>(var.sqlname_length));
-}
-
-int BaseType(const XSQLVAR& var) { return var.sqltype & ~1; }
-
-bool IsText(int type) { return type == SQL_TEXT || type == SQL_VARYING; }
-
-// The size of the buffer that a value of the variable's type takes.
-std::size_t BufferSize(const XSQLVAR& var) {
-  const int type = BaseType(var);
-  if (type == SQL_VARYING) return static_cast<std::size_t>(var.sqllen) + 2;
-  return static_cast<std::size_t>(std::max<ISC_SHORT>(var.sqllen, 8));
-}
-
-FieldValue ReadVariable(const XSQLVAR& var) {
-  const int type = BaseType(var);
-  std::string name = ColumnName(var);
-  const bool is_null = (var.sqltype & 1) != 0 && var.sqlind != nullptr && *var.sqlind == -1;
-  const char* data = var.sqldata;
-  switch (type) {
-    case SQL_TEXT:
-    case SQL_VARYING: {
-      if (is_null) return FieldValue::Null(FieldValue::Kind::Text, std::move(name));
-      std::string_view bytes;
-      if (type == SQL_VARYING) {
-        short length = 0;
-        std::memcpy(&length, data, sizeof length);
-        bytes = std::string_view(data + 2, static_cast<std::size_t>(length));
-      } else {
-        bytes = std::string_view(data, static_cast<std::size_t>(var.sqllen));
-        // Fixed-length text comes padded with blanks; the program never sees them.
-        const std::size_t last = bytes.find_last_not_of(' ');
-        bytes = (last == std::string_view::npos) ? std::string_view() : bytes.substr(0, last + 1);
-      }
-      return FieldValue::Text(Latin1ToUtf8(bytes), std::move(name), var.sqllen);
-    }
-    case SQL_SHORT:
-    case SQL_LONG:
-    case SQL_INT64:
-    case SQL_BOOLEAN: {
-      if (is_null) return FieldValue::Null(FieldValue::Kind::Integer, std::move(name));
-      std::int64_t value = 0;
-      if (type == SQL_SHORT) {
-        std::int16_t v;
-        std::memcpy(&v, data, sizeof v);
-        value = v;
-      } else if (type == SQL_LONG) {
-        std::int32_t v;
-        std::memcpy(&v, data, sizeof v);
-        value = v;
-      } else if (type == SQL_BOOLEAN) {
-        value = static_cast<unsigned char>(data[0]) != 0 ? 1 : 0;
-      } else {
-        std::memcpy(&value, data, sizeof value);
-      }
-      return FieldValue::Integer(value, type == SQL_BOOLEAN ? 0 : var.sqlscale, std::move(name));
-    }
-    case SQL_FLOAT:
-    case SQL_DOUBLE:
-    case SQL_D_FLOAT: {
-      if (is_null) return FieldValue::Null(FieldValue::Kind::Float, std::move(name));
-      double value = 0;
-      if (type == SQL_FLOAT) {
-        float v;
-        std::memcpy(&v, data, sizeof v);
-        value = v;
-      } else {
-        std::memcpy(&value, data, sizeof value);
-      }
-      return FieldValue::Float(value, std::move(name));
-    }
-    case SQL_TYPE_DATE: {
-      if (is_null) return FieldValue::Null(FieldValue::Kind::Date, std::move(name));
-      ISC_DATE day;
-      std::memcpy(&day, data, sizeof day);
-      return FieldValue::Date(day, std::move(name));
-    }
-    case SQL_TYPE_TIME: {
-      if (is_null) return FieldValue::Null(FieldValue::Kind::Time, std::move(name));
-      ISC_TIME time;
-      std::memcpy(&time, data, sizeof time);
-      return FieldValue::Time(time, std::move(name));
-    }
-    case SQL_TIMESTAMP: {
-      if (is_null) return FieldValue::Null(FieldValue::Kind::Timestamp, std::move(name));
-      ISC_TIMESTAMP moment;
-      std::memcpy(&moment, data, sizeof moment);
-      return FieldValue::Timestamp(moment.timestamp_date, moment.timestamp_time, std::move(name));
-    }
-    case SQL_NULL:
-      return FieldValue::Null(FieldValue::Kind::Text, std::move(name));
-    default:
-      Fail("O campo " + name + " tem um tipo que a aplicação não lê (" + std::to_string(type) + ")");
-  }
-}
-
-// Puts `value` into `var` (described by the server) using `buffer` for its bytes.
-// The variable's type is changed to the value's own: the server converts it.
-void WriteVariable(XSQLVAR& var, const FieldValue& value, std::vector<char>& buffer, short& null_flag) {
-  const int described = BaseType(var);
-  var.sqlind = &null_flag;
-  if (value.IsNull()) {
-    buffer.assign(BufferSize(var), 0);
-    var.sqldata = buffer.data();
-    var.sqltype = static_cast<ISC_SHORT>(described | 1);
-    null_flag = -1;
-    return;
-  }
-  null_flag = 0;
-  switch (value.kind()) {
-    case FieldValue::Kind::Text: {
-      std::string latin1 = Utf8ToLatin1(value.text());
-      // Cut to the declared length here: the server would refuse it with "string
-      // right truncation". On the Latin-1 connection a byte is a character.
-      if (IsText(described) && latin1.size() > static_cast<std::size_t>(var.sqllen)) {
-        latin1.resize(static_cast<std::size_t>(var.sqllen));
-      }
-      if (!IsText(described)) var.sqlsubtype = 0;
-      buffer.assign(latin1.begin(), latin1.end());
-      if (buffer.empty()) buffer.push_back(0);
-      var.sqltype = SQL_TEXT | 1;
-      var.sqllen = static_cast<ISC_SHORT>(latin1.size());
-      var.sqlscale = 0;
-      break;
-    }
-    case FieldValue::Kind::Integer: {
-      const std::int64_t unscaled = value.unscaled();
-      buffer.resize(sizeof unscaled);
-      std::memcpy(buffer.data(), &unscaled, sizeof unscaled);
-      var.sqltype = SQL_INT64 | 1;
-      var.sqllen = sizeof unscaled;
-      var.sqlscale = static_cast<ISC_SHORT>(value.scale());
-      var.sqlsubtype = 0;
-      break;
-    }
-    case FieldValue::Kind::Float: {
-      const double number = value.float_value();
-      buffer.resize(sizeof number);
-      std::memcpy(buffer.data(), &number, sizeof number);
-      var.sqltype = SQL_DOUBLE | 1;
-      var.sqllen = sizeof number;
-      var.sqlscale = 0;
-      var.sqlsubtype = 0;
-      break;
-    }
-    case FieldValue::Kind::Date: {
-      const ISC_DATE day = value.isc_date();
-      buffer.resize(sizeof day);
-      std::memcpy(buffer.data(), &day, sizeof day);
-      var.sqltype = SQL_TYPE_DATE | 1;
-      var.sqllen = sizeof day;
-      var.sqlscale = 0;
-      var.sqlsubtype = 0;
-      break;
-    }
-    case FieldValue::Kind::Time: {
-      const ISC_TIME time = value.isc_time();
-      buffer.resize(sizeof time);
-      std::memcpy(buffer.data(), &time, sizeof time);
-      var.sqltype = SQL_TYPE_TIME | 1;
-      var.sqllen = sizeof time;
-      var.sqlscale = 0;
-      var.sqlsubtype = 0;
-      break;
-    }
-    case FieldValue::Kind::Timestamp: {
-      ISC_TIMESTAMP moment{value.isc_date(), value.isc_time()};
-      buffer.resize(sizeof moment);
-      std::memcpy(buffer.data(), &moment, sizeof moment);
-      var.sqltype = SQL_TIMESTAMP | 1;
-      var.sqllen = sizeof moment;
-      var.sqlscale = 0;
-      var.sqlsubtype = 0;
-      break;
-    }
-  }
-  var.sqldata = buffer.data();
-}
-
 }  // namespace
-
-void Query::SqldaDeleter::operator()(XSQLDA* sqlda) const { std::free(sqlda); }
 
 Query::Query(Connection& connection, Transaction& transaction) : connection_(connection), transaction_(transaction) {
   connection_.Register(this, false);
@@ -276,8 +83,6 @@ void Query::SetDate(std::string_view param, const DateTime& value) {
   SetParam(param, FieldValue::FromDateTime(FieldValue::Kind::Timestamp, value));
 }
 
-void Query::SetNull(std::string_view param) { SetParam(param, FieldValue::Null(FieldValue::Kind::Text)); }
-
 void Query::SetValue(std::string_view param, const FieldValue& value) { SetParam(param, value); }
 
 bool Query::Prepared() const { return statement_ != 0 && generation_ == connection_.generation(); }
@@ -310,7 +115,7 @@ void Query::DoPrepare() {
   connection_.Check(status);
   generation_ = connection_.generation();
   try {
-    output_.reset(AllocateSqlda(16));
+    output_ = AllocateSqlda(16);
     const std::string text = Utf8ToLatin1(positional_.text);
     std::optional<PrepareTransaction> own;
     if (!transaction_.Active()) own.emplace(connection_);
@@ -318,15 +123,15 @@ void Query::DoPrepare() {
     api.dsql_prepare(status, transaction, &statement_, 0, text.c_str(), kDialect, output_.get());
     connection_.Check(status);
     if (output_->sqld > output_->sqln) {
-      output_.reset(AllocateSqlda(output_->sqld));
+      output_ = AllocateSqlda(output_->sqld);
       api.dsql_describe(status, &statement_, kDialect, output_.get());
       connection_.Check(status);
     }
-    input_.reset(AllocateSqlda(std::max<int>(1, static_cast<int>(positional_.names.size()))));
+    input_ = AllocateSqlda(std::max<int>(1, static_cast<int>(positional_.names.size())));
     api.dsql_describe_bind(status, &statement_, kDialect, input_.get());
     connection_.Check(status);
     if (input_->sqld > input_->sqln) {
-      input_.reset(AllocateSqlda(input_->sqld));
+      input_ = AllocateSqlda(input_->sqld);
       api.dsql_describe_bind(status, &statement_, kDialect, input_.get());
       connection_.Check(status);
     }
@@ -349,13 +154,8 @@ void Query::DoPrepare() {
     output_buffers_.assign(static_cast<std::size_t>(output_->sqld), {});
     output_nulls_.assign(static_cast<std::size_t>(output_->sqld), 0);
     for (int i = 0; i < output_->sqld; ++i) {
-      XSQLVAR& var = output_->sqlvar[i];
-      if (BaseType(var) == SQL_BLOB || BaseType(var) == SQL_ARRAY) {
-        Fail("O campo " + ColumnName(var) + " é BLOB ou ARRAY, que a aplicação não lê");
-      }
-      output_buffers_[static_cast<std::size_t>(i)].assign(BufferSize(var), 0);
-      var.sqldata = output_buffers_[static_cast<std::size_t>(i)].data();
-      var.sqlind = &output_nulls_[static_cast<std::size_t>(i)];
+      const auto column = static_cast<std::size_t>(i);
+      ReserveColumn(output_->sqlvar[i], output_buffers_[column], output_nulls_[column]);
     }
   } catch (...) {
     FreeStatement(DSQL_drop);
@@ -400,7 +200,7 @@ void Query::BindInput() {
     // Each run starts from the described type again: the run before may have put a
     // value of another kind (and length) there.
     var = input_described_[i];
-    WriteVariable(var, found->second, input_buffers_[i], input_nulls_[i]);
+    WriteParameter(var, found->second, input_buffers_[i], input_nulls_[i]);
   }
 }
 
@@ -456,7 +256,7 @@ void Query::Fetch() {
   connection_.Check(status);
   row_.clear();
   row_.reserve(static_cast<std::size_t>(output_->sqld));
-  for (int i = 0; i < output_->sqld; ++i) row_.push_back(ReadVariable(output_->sqlvar[i]));
+  for (int i = 0; i < output_->sqld; ++i) row_.push_back(ReadColumn(output_->sqlvar[i]));
   has_row_ = true;
 }
 

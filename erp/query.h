@@ -2,8 +2,6 @@
 // in one transaction of the connection, with forward reading of its rows.
 #pragma once
 
-#include <ibase.h>
-
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -14,6 +12,7 @@
 #include "erp/connection.h"
 #include "erp/field_value.h"
 #include "erp/named_parameters.h"
+#include "erp/sql_variables.h"
 #include "erp/transaction.h"
 #include "support/date_time.h"
 
@@ -36,7 +35,6 @@ class Query final : public AttachmentUser {
   void SetInteger(std::string_view param, std::int32_t value);
   void SetText(std::string_view param, std::string_view utf8);
   void SetDate(std::string_view param, const DateTime& value);
-  void SetNull(std::string_view param);
   // A value as it was read, sent back unchanged (a settings row's key).
   void SetValue(std::string_view param, const FieldValue& value);
 
@@ -75,16 +73,9 @@ class Query final : public AttachmentUser {
   // The statement's column names, once prepared.
   std::vector<std::string> FieldNames() const;
 
-  Transaction& transaction() { return transaction_; }
-
   void ReleaseHandles(bool attachment_alive) noexcept override;
 
  private:
-  struct SqldaDeleter {
-    void operator()(XSQLDA* sqlda) const;
-  };
-  using SqldaPtr = std::unique_ptr<XSQLDA, SqldaDeleter>;
-
   void DoOpen();
   void DoExec(long required_rows, bool& commit_sent);
   void DoPrepare();

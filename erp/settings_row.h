@@ -1,6 +1,6 @@
-// TBPadrao: the settings row, the first row of PADRAO in CODIGO order. It is read
-// once per cycle (S1) and kept; each write of one column is sent at once (S2) and
-// committed, and later reads see the new value.
+// The settings row: the first row of PADRAO in CODIGO order. It is read once per
+// cycle (S1) and kept; each write of one column is sent at once (S2) and committed,
+// and later reads see the new value.
 #pragma once
 
 #include <chrono>

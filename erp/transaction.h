@@ -1,6 +1,6 @@
-// The transactions of the connection: TransReadOnly and TransReadWrite, which start
-// and end by themselves around their statements, TRComandos, which its users start
-// and end, and the waiting read of the pending movements.
+// A transaction of the connection, in one of the modes below: automatic ones start
+// and end by themselves around their statements, explicit ones are started and
+// ended by their users.
 #pragma once
 
 #include <ibase.h>
