@@ -28,9 +28,9 @@
 #include "support/company_cnpj.h"
 #include "support/date_time.h"
 #include "support/log_file.h"
+#include "support/text.h"
 #include "support/text_codec.h"
 #include "sync/pending_holders.h"
-#include "sync/pending_read.h"
 #include "sync/settings_columns.h"
 
 namespace zendrel {
@@ -303,7 +303,7 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
   for (const std::string& message : log.TakeMessages()) {
     // The reply's own text, which the call logs when the exchange failed; the fixed
     // failure text is already the answer's description.
-    if (!TrimBlanks(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
+    if (!TrimControlsAndSpaces(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
   }
 
   if (!reply) {
@@ -320,7 +320,7 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
                                        description.empty() ? "" : " - " + description, elapsed, details));
   if (reply->CodRetorno != 200) {
     print.Line("Reset pendente", "desconhecido (a plataforma não respondeu 200)");
-  } else if (TrimBlanks(reply->Uri).empty()) {
+  } else if (TrimControlsAndSpaces(reply->Uri).empty()) {
     print.Line("Reset pendente", "não");
   } else {
     print.Line("Reset pendente",
