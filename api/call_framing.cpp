@@ -14,11 +14,4 @@ ApiRequest NewCallRequest(HttpMethod method, const std::string& URL, std::string
   return request;
 }
 
-bool IsBlank(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 33) return false;
-  }
-  return true;
-}
-
 }  // namespace zendrel

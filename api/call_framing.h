@@ -16,10 +16,6 @@ namespace zendrel {
 // Authorization header as its first parameter; the call adds its own fields.
 ApiRequest NewCallRequest(HttpMethod method, const std::string& URL, std::string_view resource);
 
-// Whether `text` is empty once characters with codes below 33 are cleared from
-// both ends.
-bool IsBlank(std::string_view text);
-
 // The transport-failure branch of a call with a reply record: the reply text (empty
 // when no reply came) goes to the log, the record gets the status seen and the
 // failure text. The reset calls report 0 whatever the status, and log that text too.

@@ -8,16 +8,11 @@
 
 #include "api/api_settings.h"
 #include "api/request_address.h"
+#include "support/text.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
 namespace {
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 // The cookies of one call. Only what a redirect chain needs: name and value, the
 // host that set them (or the domain they name), removal by Max-Age.
@@ -56,18 +51,20 @@ class CallCookies {
     const std::string_view pair = header.substr(0, end_of_pair);
     const size_t equals = pair.find('=');
     if (equals == std::string_view::npos) return;
-    Cookie cookie{std::string(Trim(pair.substr(0, equals))), std::string(Trim(pair.substr(equals + 1))), host, {}};
+    Cookie cookie{std::string(TrimSpacesAndTabs(pair.substr(0, equals))),
+                  std::string(TrimSpacesAndTabs(pair.substr(equals + 1))), host, {}};
     if (cookie.name.empty()) return;
 
     bool expired = false;
     std::string_view attributes = end_of_pair == std::string_view::npos ? std::string_view() : header.substr(end_of_pair + 1);
     while (!attributes.empty()) {
       const size_t next = attributes.find(';');
-      const std::string_view attribute = Trim(attributes.substr(0, next));
+      const std::string_view attribute = TrimSpacesAndTabs(attributes.substr(0, next));
       attributes = next == std::string_view::npos ? std::string_view() : attributes.substr(next + 1);
       const size_t eq = attribute.find('=');
-      const std::string name = AsciiLower(Trim(attribute.substr(0, eq)));
-      const std::string_view value = eq == std::string_view::npos ? std::string_view() : Trim(attribute.substr(eq + 1));
+      const std::string name = AsciiLower(TrimSpacesAndTabs(attribute.substr(0, eq)));
+      const std::string_view value =
+          eq == std::string_view::npos ? std::string_view() : TrimSpacesAndTabs(attribute.substr(eq + 1));
       if (name == "domain") {
         std::string domain = AsciiLower(value);
         while (domain.starts_with('.')) domain.erase(0, 1);

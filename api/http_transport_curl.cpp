@@ -18,6 +18,7 @@
 
 #include "api/http_transport.h"
 #include "api/tls_trust_store_curl.h"
+#include "support/text.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -90,17 +91,6 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
-std::string TrimBlanks(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' ||
-                         text[end - 1] == '\n')) {
-    --end;
-  }
-  return std::string(text.substr(begin, end - begin));
-}
-
 size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   const size_t bytes = size * count;
@@ -115,7 +105,8 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
     }
     const size_t colon = line.find(':');
     if (colon != std::string_view::npos && colon > 0) {
-      transfer->reply.headers.emplace_back(TrimBlanks(line.substr(0, colon)), TrimBlanks(line.substr(colon + 1)));
+      transfer->reply.headers.emplace_back(std::string(TrimSpacesTabsAndTrailingLineEnds(line.substr(0, colon))),
+                                           std::string(TrimSpacesTabsAndTrailingLineEnds(line.substr(colon + 1))));
     }
   } catch (const std::exception& e) {
     transfer->abort_reason = std::string("reply headers not kept: ") + e.what();

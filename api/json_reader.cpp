@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/text.h"
+
 namespace zendrel {
 namespace {
 
@@ -142,8 +144,6 @@ class Adapter {
   int depth_ = 0;
 };
 
-bool IsJsonBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 }  // namespace
 
 bool ReadJson(std::string_view text, JsonEvents& events) {
@@ -152,10 +152,8 @@ bool ReadJson(std::string_view text, JsonEvents& events) {
   rapidjson::Reader reader;
   Adapter adapter(events, masked.numbers);
   if (reader.Parse<kReadFlags>(stream, adapter).IsError()) return false;
-  for (std::size_t i = stream.Tell(); i < masked.text.size(); ++i) {
-    if (!IsJsonBlank(masked.text[i])) return false;
-  }
-  return true;
+  // Only JSON's own whitespace may follow the value.
+  return TrimSpacesTabsAndLineEnds(std::string_view(masked.text).substr(stream.Tell())).empty();
 }
 
 }  // namespace zendrel

@@ -11,6 +11,7 @@
 
 #include "api/json_reader.h"
 #include "support/errors.h"
+#include "support/text.h"
 
 namespace zendrel {
 namespace {
@@ -105,13 +106,6 @@ std::optional<JsonNode> ParseJson(std::string_view text) {
   TreeBuilder builder;
   if (!ReadJson(EscapeRawControlsInStrings(text), builder)) return std::nullopt;
   return std::move(builder.root());
-}
-
-bool IsBlankText(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 33) return false;
-  }
-  return true;
 }
 
 char AsciiLowerOf(char c) {
@@ -227,7 +221,7 @@ template <class Root, class Item>
 std::optional<Root> ReadRoot(std::string_view text, std::string_view root_class_name) {
   std::optional<JsonNode> parsed = ParseJson(text);
   if (!parsed) {
-    if (IsBlankText(text)) return std::nullopt;
+    if (TrimControlsAndSpaces(text).empty()) return std::nullopt;
     ThrowNotAnObject();
   }
   if (parsed->kind == JsonNode::Kind::kNull) return std::nullopt;

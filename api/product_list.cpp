@@ -6,6 +6,7 @@
 #include "api/reply_json_text.h"
 #include "support/company_cnpj.h"
 #include "support/log_file.h"
+#include "support/text.h"
 
 namespace zendrel {
 
@@ -35,7 +36,7 @@ std::vector<TItemClass> ObterProdutosTopVendas(const std::string& URL) {
       // The product code is the key of the campaign's product table: an item without
       // one would be written as NULL and fail the whole refresh in every cycle, so it
       // is left out, visibly, and the other products are stored.
-      if (IsBlank(item->ean)) {
+      if (TrimControlsAndSpaces(item->ean).empty()) {
         DoSaveLog("ProdutosTopVendas: produto sem EAN ignorado: " + item->produto);
         continue;
       }

@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "support/text.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -23,12 +24,6 @@ bool IsAllowedInUri(char c) {
     default:
       return false;
   }
-}
-
-std::string_view TrimControlsAndBlanks(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
-  return text;
 }
 
 // The length of the scheme at the start of `text` ("http" of "http://x"), or 0.
@@ -118,43 +113,14 @@ bool HasSchemeAndAuthority(std::string_view text) {
   return scheme > 0 && text.substr(scheme).starts_with("://");
 }
 
-std::string CanonicalUri(std::string_view uri) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string canonical;
-  canonical.reserve(uri.size());
-  for (const char c : uri) {
-    if (IsAllowedInUri(c)) {
-      canonical += c;
-    } else {
-      const auto byte = static_cast<unsigned char>(c);
-      canonical += '%';
-      canonical += kHex[byte >> 4];
-      canonical += kHex[byte & 0x0F];
-    }
-  }
-  return canonical;
-}
+std::string CanonicalUri(std::string_view uri) { return PercentEncode(uri, IsAllowedInUri); }
 
-std::string PercentEncodeName(std::string_view name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : name) {
-    if (IsUnreserved(c)) {
-      encoded += c;
-    } else {
-      const auto byte = static_cast<unsigned char>(c);
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
-    }
-  }
-  return encoded;
-}
+std::string PercentEncodeName(std::string_view name) { return PercentEncode(name, IsUnreserved); }
 
 std::string RequestAddress(std::string_view URL, std::string_view resource) {
   // A blank or line end left at either end of the settings column would otherwise
   // travel inside every request address.
-  std::string base(TrimControlsAndBlanks(URL));
+  std::string base(TrimControlsAndSpaces(URL));
   if (base.empty() || base.back() != '/') base += '/';
 
   if (!HasSchemeAndAuthority(base)) base = "http://" + base;
@@ -171,7 +137,7 @@ std::string RequestAddress(std::string_view URL, std::string_view resource) {
 
 std::string ResolveReference(std::string_view base_text, std::string_view reference_text) {
   const UriParts base = Split(base_text);
-  const UriParts reference = Split(TrimControlsAndBlanks(reference_text));
+  const UriParts reference = Split(TrimControlsAndSpaces(reference_text));
   UriParts target;
   if (reference.scheme) {
     target = reference;

@@ -11,6 +11,7 @@
 #include "support/date_parsing.h"
 #include "support/errors.h"
 #include "support/log_file.h"
+#include "support/text.h"
 
 namespace zendrel {
 namespace {
@@ -25,7 +26,7 @@ void ReadPendingReset(const std::string& json_text, TStatusReset& record) {
   for (const std::optional<TItemRetornoResetClass>& item : root->Items) {
     if (!item) throw ConversionError(kItemVazio);
     record.Uri = item->uri;
-    if (!IsBlank(item->uri)) record.Data = TrataData(item->data);
+    if (!TrimControlsAndSpaces(item->uri).empty()) record.Data = TrataData(item->data);
   }
 }
 

@@ -6,10 +6,10 @@
 
 #include <string_view>
 
+#include "support/text.h"
+
 namespace zendrel {
 namespace {
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 std::string MessagesOf400(const std::string& schema) {
   // One left-to-right pass: "\r\r\n" keeps its first CR.
@@ -30,8 +30,7 @@ std::string MessagesOf400(const std::string& schema) {
   if (close <= open + 2) return {};
   std::string_view taken(joined.data() + open + 2, close - open - 2);
 
-  while (!taken.empty() && IsBlankOrControl(taken.front())) taken.remove_prefix(1);
-  while (!taken.empty() && IsBlankOrControl(taken.back())) taken.remove_suffix(1);
+  taken = TrimControlsAndSpaces(taken);
 
   std::string result;
   result.reserve(taken.size());

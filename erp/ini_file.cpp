@@ -5,19 +5,13 @@
 #include <iterator>
 #include <system_error>
 
+#include "support/text.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
 namespace {
 
 constexpr std::size_t kMaxValueCharacters = 2047;
-
-std::string_view TrimBlanks(std::string_view text) {
-  const auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 std::string DecodeToUtf8(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) return SanitizeUtf8(bytes.substr(3));
@@ -37,23 +31,25 @@ IniFile IniFile::Parse(std::string_view bytes) {
   while (start <= text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::string_view line = TrimBlanks(std::string_view(text).substr(start, end - start));
+    const std::string_view line = TrimSpacesTabsAndCr(std::string_view(text).substr(start, end - start));
     start = end + 1;
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
-      section = AsciiLower(TrimBlanks(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)));
+      const std::size_t name_size = close == std::string_view::npos ? line.size() - 1 : close - 1;
+      section = AsciiLower(TrimSpacesTabsAndCr(line.substr(1, name_size)));
       in_section = true;
       continue;
     }
     if (!in_section) continue;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    std::string_view value = TrimBlanks(line.substr(equals + 1));
+    std::string_view value = TrimSpacesTabsAndCr(line.substr(equals + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
-    file.entries_.push_back({section, AsciiLower(TrimBlanks(line.substr(0, equals))), Utf8Prefix(value, kMaxValueCharacters)});
+    file.entries_.push_back(
+        {section, AsciiLower(TrimSpacesTabsAndCr(line.substr(0, equals))), Utf8Prefix(value, kMaxValueCharacters)});
   }
   return file;
 }

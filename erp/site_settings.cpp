@@ -77,6 +77,18 @@ std::string ServerCheck::ThisMachine() const {
   return text;
 }
 
+std::string ServerCheck::Reason() const {
+  switch (match) {
+    case ServerMatch::kNone: return "este computador: " + ThisMachine();
+    case ServerMatch::kLocalhost: return "localhost";
+    case ServerMatch::kLoopback: return "endereço 127.0.0.1";
+    case ServerMatch::kAddress: return "endereço deste computador, " + address;
+    case ServerMatch::kInterfaceAddress: return "endereço de uma interface deste computador, " + servidor;
+    case ServerMatch::kName: break;
+  }
+  return "nome deste computador, " + name;
+}
+
 ServerCheck CheckDatabaseServer(const std::filesystem::path& folder, const HostIdentity& host) {
   ServerCheck check;
   check.servidor = ReadTarvixSetting(folder, "Servidor", "localhost");
@@ -87,18 +99,18 @@ ServerCheck CheckDatabaseServer(const std::filesystem::path& folder, const HostI
   } catch (...) {
     check.interface_addresses.clear();
   }
-  const std::string servidor = AsciiLower(check.servidor);
+  const std::string wanted = AsciiLower(check.servidor);
   const std::string name = AsciiLower(check.name);
-  if (servidor == "localhost") {
+  if (wanted == "localhost") {
     check.match = ServerMatch::kLocalhost;
-  } else if (servidor == "127.0.0.1") {
+  } else if (wanted == "127.0.0.1") {
     check.match = ServerMatch::kLoopback;
-  } else if (servidor == check.address) {
+  } else if (wanted == check.address) {
     check.match = ServerMatch::kAddress;
-  } else if (!servidor.empty() && std::find(check.interface_addresses.begin(), check.interface_addresses.end(),
-                                            servidor) != check.interface_addresses.end()) {
+  } else if (!wanted.empty() && std::find(check.interface_addresses.begin(), check.interface_addresses.end(),
+                                          wanted) != check.interface_addresses.end()) {
     check.match = ServerMatch::kInterfaceAddress;
-  } else if (servidor == name || servidor == name.substr(0, name.find('.'))) {
+  } else if (wanted == name || wanted == name.substr(0, name.find('.'))) {
     check.match = ServerMatch::kName;
   }
   return check;
@@ -112,17 +124,17 @@ bool Computador_e_Servidor() { return Computador_e_Servidor(ExecutableFolder(), 
 
 void CarregarParametrosConexao(Connection& connection, std::string_view Usuario, std::string_view Senha,
                                const std::filesystem::path& folder) {
-  const std::string servidor = ReadTarvixSetting(folder, "Servidor", "localhost");
-  const std::string caminho = ReadTarvixSetting(folder, "Caminho", DefaultCaminho(folder));
+  const std::string server = ReadTarvixSetting(folder, "Servidor", "localhost");
+  const std::string database_path = ReadTarvixSetting(folder, "Caminho", DefaultCaminho(folder));
   std::vector<std::string>& params = connection.Params();
   params.clear();
   params.push_back("DriverID=FB");
   params.push_back("Pooled=false");
-  params.push_back("Database=" + caminho);
+  params.push_back("Database=" + database_path);
   params.push_back("User_Name=" + std::string(Usuario));
   params.push_back("Password=" + std::string(Senha));
   params.push_back("Protocol=TCPIP");
-  params.push_back("Server=" + servidor);
+  params.push_back("Server=" + server);
   params.push_back("Port=3050");
   params.push_back("SQLDialect=3");
   params.push_back("CharacterSet=ISO8859_1");

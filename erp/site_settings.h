@@ -55,6 +55,11 @@ struct ServerCheck {
   // `nome "N", endereço "A", interfaces A, B`: this machine, for a message saying why
   // it is not the server.
   std::string ThisMachine() const;
+  // Why the check decided as it did, in the words that -status and the ONCE mode
+  // show: "localhost", "endereço 127.0.0.1", "endereço deste computador, A",
+  // "endereço de uma interface deste computador, S", "nome deste computador, N", or
+  // "este computador: " and ThisMachine() when this is not the server.
+  std::string Reason() const;
 };
 
 // Whether this machine is the database server that Tarvix.ini in `folder` names in

@@ -36,8 +36,8 @@ std::vector<std::string> OnceFailures(const CycleOutcome& cycle, std::size_t log
   std::vector<std::string> reasons;
   // A cycle that failed before its server check: the exception says why.
   if (cycle.server_checked && !cycle.server.is_server()) {
-    reasons.push_back("não é o servidor do banco de dados (Servidor=" + cycle.server.servidor +
-                      ", este computador: " + cycle.server.ThisMachine() + "): o ciclo não fez nada");
+    reasons.push_back("não é o servidor do banco de dados (Servidor=" + cycle.server.servidor + ", " +
+                      cycle.server.Reason() + "): o ciclo não fez nada");
   } else if (cycle.server_checked && !cycle.connected) {
     reasons.push_back("o banco de dados não foi alcançado");
   } else if (cycle.campaigns_run < cycle.campaigns_on) {

@@ -2,7 +2,7 @@
 // probe can use.
 #include "service/status_report.h"
 
-#include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -28,9 +28,9 @@
 #include "support/company_cnpj.h"
 #include "support/date_time.h"
 #include "support/log_file.h"
+#include "support/text.h"
 #include "support/text_codec.h"
 #include "sync/pending_holders.h"
-#include "sync/pending_read.h"
 #include "sync/settings_columns.h"
 
 namespace zendrel {
@@ -38,8 +38,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The same account and passwords as the poll cycle, tried in its order.
-constexpr const char* kUsuario = kUsuarioBanco;
+// The same account (kUsuarioBanco) and passwords as the poll cycle, tried in its order.
 struct Password {
   const char* text;
   const char* name;
@@ -183,15 +182,7 @@ std::string SettingText(const fs::path& folder, std::string_view key, const std:
 std::string DatabaseServerVerdict(const fs::path& folder, const HostIdentity& host, bool& is_server) {
   const ServerCheck check = CheckDatabaseServer(folder, host);
   is_server = check.is_server();
-  switch (check.match) {
-    case ServerMatch::kNone: return "não (este computador: " + check.ThisMachine() + ")";
-    case ServerMatch::kLocalhost: return "sim (localhost)";
-    case ServerMatch::kLoopback: return "sim (endereço 127.0.0.1)";
-    case ServerMatch::kAddress: return "sim (endereço deste computador, " + check.address + ")";
-    case ServerMatch::kInterfaceAddress: return "sim (endereço de uma interface deste computador, " + check.servidor + ")";
-    case ServerMatch::kName: break;
-  }
-  return "sim (nome deste computador, " + check.name + ")";
+  return fmt::format("{} ({})", is_server ? "sim" : "não", check.Reason());
 }
 
 namespace {
@@ -243,12 +234,11 @@ std::string HoldersText(Connection& connection, const PendingTable& table) {
   }
 }
 
-// The campaign's lines from the database. Returns whether it is on.
-bool ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row,
+// The campaign's lines from the database.
+void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row,
                         Connection& connection, Transaction& read_only, const std::vector<std::string>& log_entries) {
   const std::string on_text = row.Field(campaign.switch_column).AsString();
-  const bool on = on_text == "Y";
-  print.Line("Ligada", on ? "sim" : fmt::format("não ({} = '{}')", campaign.switch_column, on_text));
+  print.Line("Ligada", on_text == "Y" ? "sim" : fmt::format("não ({} = '{}')", campaign.switch_column, on_text));
   const std::string url = row.Field(campaign.url_column).AsString();
   print.Line("Endereço base", url.empty() ? "(vazio)" : url);
 
@@ -274,13 +264,22 @@ bool ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const Se
   if (campaign.top_sales) {
     query.SetSQL(kProdutos);
     query.Open();
-    const std::int32_t produtos = query.Field("PRODUTOS").AsInteger();
+    const std::int32_t product_count = query.Field("PRODUTOS").AsInteger();
     query.Close();
-    print.Line("Produtos da campanha", std::to_string(produtos));
+    print.Line("Produtos da campanha", std::to_string(product_count));
     const FieldValue day = row.Field(padrao::kDiaProdutos);
     print.Line("Produtos atualizados", day.AsString().empty() ? "nunca" : DayText(day.AsDateTime()));
   }
-  return on;
+}
+
+// Whether the campaign is switched on in the row, read as the poll cycle reads it; a
+// column that cannot be read counts as off.
+bool IsOn(const SettingsRow& row, const Campaign& campaign) {
+  try {
+    return row.Field(campaign.switch_column).AsString() == "Y";
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 // Asks the platform the campaign's reset question. Returns whether it answered.
@@ -303,7 +302,7 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
   for (const std::string& message : log.TakeMessages()) {
     // The reply's own text, which the call logs when the exchange failed; the fixed
     // failure text is already the answer's description.
-    if (!TrimBlanks(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
+    if (!TrimControlsAndSpaces(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
   }
 
   if (!reply) {
@@ -320,7 +319,7 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
                                        description.empty() ? "" : " - " + description, elapsed, details));
   if (reply->CodRetorno != 200) {
     print.Line("Reset pendente", "desconhecido (a plataforma não respondeu 200)");
-  } else if (TrimBlanks(reply->Uri).empty()) {
+  } else if (TrimControlsAndSpaces(reply->Uri).empty()) {
     print.Line("Reset pendente", "não");
   } else {
     print.Line("Reset pendente",
@@ -331,20 +330,14 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
   return true;
 }
 
-}  // namespace
+using Problems = std::vector<std::string>;
 
-int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSettings& api, std::ostream& out,
-                 StatusFormat format) {
-  StatusPrinter print(out, format);
-  std::vector<std::string> transport_failures;
-  const ScopedApiSettings api_scope(Recording(api, transport_failures));
-  const Clock& clock = CurrentApiSettings().CurrentClock();
-  std::vector<std::string> problems;
+void Append(Problems& problems, Problems more) {
+  problems.insert(problems.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+}
 
-  print.Heading(FormatLogTimestamp(clock.Now()));
-  const fs::path log_path = folder / "Zendrel.log";
-  const LogTail log_history = ReadLogTail(log_path, kRefusalSearchEntries);
-
+// The folder, Tarvix.ini and whether this machine is the database server.
+Problems ReportInstallation(StatusPrinter& print, const fs::path& folder, const HostIdentity& host) {
   print.Title("Instalação", "instalacao");
   print.Line("Pasta do executável", PathText(folder));
   const std::optional<fs::path> ini = FindFileIgnoringCase(folder, "Tarvix.ini");
@@ -353,18 +346,18 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   print.Line("Caminho", SettingText(folder, "Caminho", DefaultCaminho(folder)));
   bool is_server = false;
   print.Line("Servidor do banco", DatabaseServerVerdict(folder, host, is_server));
-  if (!is_server) problems.push_back("este computador não é o servidor do banco: o serviço não trabalha aqui");
+  if (!is_server) return {"este computador não é o servidor do banco: o serviço não trabalha aqui"};
+  return {};
+}
 
+// Connects with the poll cycle's passwords and reads the settings row; `row` is
+// active afterwards only when it was read.
+Problems ReportDatabase(StatusPrinter& print, const fs::path& folder, Connection& connection, SettingsRow& row) {
   print.Title("Banco de dados", "banco_de_dados");
-  // No automatic reconnection: a report that waits and retries hides what happened.
-  Connection connection(ReconnectPolicy{1, std::chrono::milliseconds(0)});
-  Transaction read_only(connection, TransactionMode::ReadOnlyReadCommitted, true, std::chrono::seconds(5));
-  // Read-only for both directions: nothing in this report can write the row.
-  SettingsRow row(connection, read_only, read_only);
   std::optional<std::string> accepted;
   for (const Password& password : kPasswords) {
-    CarregarParametrosConexao(connection, kUsuario, password.text, folder);
-    const std::string label = fmt::format("{}, {}", kUsuario, password.name);
+    CarregarParametrosConexao(connection, kUsuarioBanco, password.text, folder);
+    const std::string label = fmt::format("{}, {}", kUsuarioBanco, password.name);
     try {
       connection.Connect();
       print.Line(label, "aceita");
@@ -376,58 +369,59 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
     }
   }
 
-  bool row_read = false;
-  std::vector<bool> campaign_on(std::size(kCampaigns), false);
   if (!accepted) {
     print.Line("Conexão", "falhou com as duas senhas");
-    problems.push_back("o banco de dados não foi alcançado");
-  } else {
-    print.Line("Conexão", "aberta com a " + *accepted + " (somente leitura)");
+    return {"o banco de dados não foi alcançado"};
+  }
+  print.Line("Conexão", "aberta com a " + *accepted + " (somente leitura)");
+  try {
+    row.Open();
+    if (!row.HasRow()) print.Line("PADRAO", "sem nenhuma linha: as campanhas ficam desligadas");
+  } catch (const std::exception& e) {
+    print.Line("PADRAO", std::string("erro ao ler: ") + e.what());
+    return {"a linha de configurações (PADRAO) não pôde ser lida"};
+  }
+  return {};
+}
+
+// Each campaign's lines from the database.
+Problems ReportCampaigns(StatusPrinter& print, const SettingsRow& row, Connection& connection,
+                         Transaction& read_only, const std::vector<std::string>& log_entries) {
+  Problems problems;
+  for (const Campaign& campaign : kCampaigns) {
+    print.Title(campaign.title, campaign.key);
     try {
-      row.Open();
-      row_read = true;
-      if (!row.HasRow()) print.Line("PADRAO", "sem nenhuma linha: as campanhas ficam desligadas");
+      ReportCampaignData(print, campaign, row, connection, read_only, log_entries);
     } catch (const std::exception& e) {
-      print.Line("PADRAO", std::string("erro ao ler: ") + e.what());
-      problems.push_back("a linha de configurações (PADRAO) não pôde ser lida");
+      print.Line("Erro", e.what());
+      problems.push_back(fmt::format("{}: erro ao ler o banco de dados", campaign.title));
     }
   }
+  return problems;
+}
 
-  if (row_read) {
-    for (std::size_t i = 0; i < std::size(kCampaigns); ++i) {
-      print.Title(kCampaigns[i].title, kCampaigns[i].key);
-      try {
-        campaign_on[i] = ReportCampaignData(print, kCampaigns[i], row, connection, read_only, log_history.entries);
-      } catch (const std::exception& e) {
-        print.Line("Erro", e.what());
-        try {
-          campaign_on[i] = row.Field(kCampaigns[i].switch_column).AsString() == "Y";
-        } catch (const std::exception&) {
-          campaign_on[i] = false;
-        }
-        problems.push_back(fmt::format("{}: erro ao ler o banco de dados", kCampaigns[i].title));
-      }
+// The reset question to the platform of each campaign that is on.
+Problems ReportPlatforms(StatusPrinter& print, const SettingsRow& row, const Clock& clock,
+                         std::vector<std::string>& transport_failures) {
+  Problems problems;
+  const ScopedCompanyRow company(row);
+  ThrowawayLog log(clock);
+  print.Title("Plataforma Brindex (pergunta de reset, sem confirmar)", "plataforma");
+  bool any_on = false;
+  for (const Campaign& campaign : kCampaigns) {
+    if (!IsOn(row, campaign)) continue;
+    any_on = true;
+    print.Group(campaign.title, campaign.key);
+    if (!ReportPlatform(print, row.Field(campaign.url_column).AsString(), log, transport_failures)) {
+      problems.push_back(fmt::format("{}: a plataforma não responde", campaign.title));
     }
   }
-  // The platform may take its time: hold no attachment while waiting for it.
-  connection.Disconnect();
+  if (!any_on) print.Line("Nenhuma campanha ligada", "nada a perguntar");
+  return problems;
+}
 
-  if (row_read) {
-    const ScopedCompanyRow company(row);
-    ThrowawayLog log(clock);
-    print.Title("Plataforma Brindex (pergunta de reset, sem confirmar)", "plataforma");
-    for (std::size_t i = 0; i < std::size(kCampaigns); ++i) {
-      if (!campaign_on[i]) continue;
-      print.Group(kCampaigns[i].title, kCampaigns[i].key);
-      if (!ReportPlatform(print, row.Field(kCampaigns[i].url_column).AsString(), log, transport_failures)) {
-        problems.push_back(fmt::format("{}: a plataforma não responde", kCampaigns[i].title));
-      }
-    }
-    if (std::find(campaign_on.begin(), campaign_on.end(), true) == campaign_on.end()) {
-      print.Line("Nenhuma campanha ligada", "nada a perguntar");
-    }
-  }
-
+// The log's last entries.
+void ReportLogTail(StatusPrinter& print, const fs::path& log_path) {
   print.Title(fmt::format("Últimas entradas do log ({})", PathText(log_path)), "log");
   const LogTail tail = ReadLogTail(log_path, kLogEntries);
   if (!tail.found) {
@@ -436,7 +430,10 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
     print.Note("(nenhuma entrada)");
   }
   for (const std::string& entry : tail.entries) print.LogEntry(entry);
+}
 
+// The verdict; returns the exit status.
+int ReportResult(StatusPrinter& print, const Problems& problems) {
   print.Title("Resultado", "resultado");
   const int exit_status = problems.empty() ? 0 : 1;
   if (problems.empty()) {
@@ -447,6 +444,36 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   }
   print.Finish(exit_status);
   return exit_status;
+}
+
+}  // namespace
+
+int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSettings& api, std::ostream& out,
+                 StatusFormat format) {
+  StatusPrinter print(out, format);
+  std::vector<std::string> transport_failures;
+  const ScopedApiSettings api_scope(Recording(api, transport_failures));
+  const Clock& clock = CurrentApiSettings().CurrentClock();
+
+  print.Heading(FormatLogTimestamp(clock.Now()));
+  const fs::path log_path = folder / "Zendrel.log";
+  const LogTail log_history = ReadLogTail(log_path, kRefusalSearchEntries);
+
+  Problems problems = ReportInstallation(print, folder, host);
+
+  // No automatic reconnection: a report that waits and retries hides what happened.
+  Connection connection(ReconnectPolicy{1, std::chrono::milliseconds(0)});
+  Transaction read_only(connection, TransactionMode::ReadOnlyReadCommitted, true, std::chrono::seconds(5));
+  // Read-only for both directions: nothing in this report can write the row.
+  SettingsRow row(connection, read_only, read_only);
+  Append(problems, ReportDatabase(print, folder, connection, row));
+  if (row.Active()) Append(problems, ReportCampaigns(print, row, connection, read_only, log_history.entries));
+  // The platform may take its time: hold no attachment while waiting for it.
+  connection.Disconnect();
+  if (row.Active()) Append(problems, ReportPlatforms(print, row, clock, transport_failures));
+
+  ReportLogTail(print, log_path);
+  return ReportResult(print, problems);
 }
 
 }  // namespace zendrel

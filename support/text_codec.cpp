@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "support/text.h"
+
 namespace zendrel {
 namespace {
 
@@ -131,13 +133,6 @@ void AppendUtf16Unit(std::string& out, char16_t unit, bool big_endian) {
   }
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The value of the charset parameter of a Content-Type, lower case and unquoted;
 // empty when there is none.
 std::string CharsetOf(std::string_view content_type) {
@@ -149,7 +144,7 @@ std::string CharsetOf(std::string_view content_type) {
     ++pos;
     std::size_t name_end = pos;
     while (name_end < size && content_type[name_end] != '=' && content_type[name_end] != ';') ++name_end;
-    const std::string name = AsciiLower(TrimBlanks(content_type.substr(pos, name_end - pos)));
+    const std::string name = AsciiLower(TrimSpacesAndTabs(content_type.substr(pos, name_end - pos)));
     pos = name_end;
     if (pos == size || content_type[pos] == ';') continue;  // a parameter without a value
 
@@ -165,10 +160,10 @@ std::string CharsetOf(std::string_view content_type) {
       pos = content_type.find(';', pos);
     } else {
       const std::size_t end = content_type.find(';', pos);
-      value = std::string(TrimBlanks(content_type.substr(pos, end - pos)));
+      value = std::string(TrimSpacesAndTabs(content_type.substr(pos, end - pos)));
       pos = end;
     }
-    if (name == "charset") return AsciiLower(TrimBlanks(value));
+    if (name == "charset") return AsciiLower(TrimSpacesAndTabs(value));
   }
   return {};
 }

@@ -46,12 +46,4 @@ bool NextPending(Query& query, std::string_view log_prefix) {
   return RunPendingStep([&] { query.Next(); }, log_prefix);
 }
 
-std::string TrimBlanks(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
 }  // namespace zendrel

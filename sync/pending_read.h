@@ -31,7 +31,4 @@ bool OpenPending(Query& query, std::string_view log_prefix);
 // Moves `query` to its next row, with the same handling of a held row.
 bool NextPending(Query& query, std::string_view log_prefix);
 
-// Characters up to code 32 removed from both ends.
-std::string TrimBlanks(std::string_view text);
-
 }  // namespace zendrel

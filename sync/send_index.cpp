@@ -5,8 +5,8 @@
 #include "api/brindex_calls.h"
 #include "erp/statements.h"
 #include "support/log_file.h"
+#include "support/text.h"
 #include "sync/campaign_sync.h"
-#include "sync/pending_read.h"
 #include "sync/settings_columns.h"
 
 namespace zendrel {
@@ -26,7 +26,7 @@ std::int32_t CampaignSync::AtualizaIndiceEnvio(TTipoCampanha TipoCampanha) {
 std::int32_t CampaignSync::AtualizaIndicePontos() {
   const std::string url = erp_.TBPadrao.Field(padrao::kUrlPontos).AsString();
   const TStatusReset status = StatusReset(url);
-  if (!TrimBlanks(status.Uri).empty()) {
+  if (!TrimControlsAndSpaces(status.Uri).empty()) {
     // The rewind position is found before acknowledging, so that a database failure
     // here leaves the reset unacknowledged and the platform asks again.
     erp_.TBUltimoMovimento.Close();
@@ -48,7 +48,7 @@ std::int32_t CampaignSync::AtualizaIndiceTopVendas() {
   const TStatusReset status = StatusReset(url);
   const bool never_started = erp_.TBPadrao.Field(padrao::kIndiceTopVendas).AsString().empty();
 
-  if (!TrimBlanks(status.Uri).empty()) {
+  if (!TrimControlsAndSpaces(status.Uri).empty()) {
     // The reset is applied before it is acknowledged, and committed only once the
     // platform took the acknowledgement: a database failure leaves it unacknowledged.
     RecarregaMovimentosTopVendas(status.Data);

@@ -1,17 +1,13 @@
 // isql-style script splitting.
 #include "erp/testing/sql_script.h"
 
+#include "support/text.h"
 #include "support/text_codec.h"
 
 namespace zendrel::testing {
 namespace {
 
-std::string Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(first, last - first + 1));
-}
+std::string Trim(std::string_view text) { return std::string(TrimSpacesTabsAndLineEnds(text)); }
 
 }  // namespace
 
