@@ -36,8 +36,10 @@ struct TStatusReset {
   DateTime Data;
 };
 
-// Reply of Reset; CodRetorno 202 means the reset was acknowledged.
+// Reply of Reset; CodRetorno 202 means the reset was acknowledged. Uri is never
+// filled: callers must not take it for the identifier acknowledged.
 struct TReset {
+  std::string Uri;
   std::string MensagemErro;
   std::int32_t CodRetorno = 0;
   std::string DescRetorno;
