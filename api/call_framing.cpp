@@ -9,7 +9,6 @@ ApiRequest NewCallRequest(HttpMethod method, const std::string& URL, std::string
   // RequestAddress clears blanks around the base address before it gets its final
   // "/", so a blank left in the settings column never lands inside the address.
   ApiRequest request(method, URL, resource);
-  request.ClearParameters();
   request.AddHeader("Authorization", std::string("Bearer ") + Token);
   return request;
 }

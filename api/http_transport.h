@@ -2,8 +2,8 @@
 // as the request layer describes it. The transport never follows redirects, keeps
 // no cookies and reuses no connection: the redirect policy and the cookies of one
 // call live in the portable request layer, so every host behaves the same.
-// One implementation per host: http_transport_curl.cpp (Linux, libcurl) and,
-// later, a WinHTTP one.
+// One implementation per host: http_transport_curl.cpp (Linux, libcurl) and
+// http_transport_winhttp.cpp (Windows, WinHTTP).
 #pragma once
 
 #include <cstddef>

@@ -7,8 +7,6 @@
 #include "api/brindex_calls.h"
 #include "api/call_framing.h"
 #include "api/exchange.h"
-#include "api/reply_json_text.h"
-#include "api/status_translation.h"
 #include "support/company_cnpj.h"
 #include "support/log_file.h"
 
@@ -16,15 +14,10 @@ namespace zendrel {
 
 namespace {
 
-// The completed exchange of a posting: the status, its translation, and a log line
-// with `log_prefix` when the platform did not accept the movement. `json_text` keeps
-// the reply JSON text for the failure branch when reading the reply raises.
+// A posting the platform did not accept leaves a line in the log. Written inside the
+// reading, so a log write that fails takes the call's failure branch.
 template <typename Record>
-void ReadPostingReply(const ExchangeOutcome& outcome, Record& record, std::string& json_text,
-                      std::string_view log_prefix) {
-  json_text = ReplyJsonText(outcome.reply_text);
-  record.CodRetorno = outcome.status;
-  record.DescRetorno = TraduzErro(outcome.status, json_text);
+void LogRefusal(const Record& record, std::string_view log_prefix) {
   if (record.CodRetorno != 200) DoSaveLog(std::string(log_prefix) + record.DescRetorno);
 }
 
@@ -46,12 +39,8 @@ TMovimentoPontos LancaMovimentosPontos(const std::string& URL, const std::string
   const ExchangeOutcome outcome = SendRequest(request);
   if (!outcome.completed()) return TransportFailure(outcome, std::move(record), false);
 
-  std::string json_text;
-  try {
-    ReadPostingReply(outcome, record, json_text, "MovimentoPontos: ");
-  } catch (const std::exception&) {
-    OuterFailure(outcome.status, json_text, record, "MovimentoPontos: ");
-  }
+  ReadReply(outcome, record, "MovimentoPontos: ",
+            [&record](const std::string&) { LogRefusal(record, "MovimentoPontos: "); });
   return record;
 }
 
@@ -79,7 +68,8 @@ TMovimentoTopVendas LancaMovimentosTopVendas(const std::string& URL, const std::
 
   std::string json_text;
   try {
-    ReadPostingReply(outcome, record, json_text, "MovimentoTopVendas: ");
+    ReadReplyStatus(outcome, record, json_text);
+    LogRefusal(record, "MovimentoTopVendas: ");
   } catch (const std::exception&) {
     // This posting's failure branch records the reply and logs nothing.
     record.CodRetorno = outcome.status;

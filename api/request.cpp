@@ -7,10 +7,12 @@
 namespace zendrel {
 namespace {
 
+// The value travels exactly as it is: the platform expects a date's blank and
+// colons, and a product code's "&", unencoded.
 std::string PairText(const RequestParameter& parameter, bool encode_name) {
   std::string pair = encode_name ? PercentEncodeName(parameter.name) : parameter.name;
   pair += '=';
-  pair += parameter.do_not_encode ? parameter.value : PercentEncodeName(parameter.value);
+  pair += parameter.value;
   return pair;
 }
 

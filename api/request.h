@@ -23,9 +23,6 @@ struct RequestParameter {
   std::string name;
   std::string value;
   ParameterKind kind = ParameterKind::kFormOrQuery;
-  // The platform expects values exactly as they are (a blank and colons in a date,
-  // an "&" in a product code): the calls never ask for encoding.
-  bool do_not_encode = true;
 };
 
 // The values of the fixed headers that every request carries.
@@ -43,7 +40,6 @@ class ApiRequest {
   // Parameters keep the order in which they are added.
   void AddHeader(std::string name, std::string value);
   void AddField(std::string name, std::string value);
-  void ClearParameters() { parameters_.clear(); }
 
   HttpMethod method() const { return method_; }
   const std::string& address() const { return address_; }

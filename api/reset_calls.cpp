@@ -5,8 +5,6 @@
 #include "api/brindex_calls.h"
 #include "api/call_framing.h"
 #include "api/exchange.h"
-#include "api/reply_json_text.h"
-#include "api/status_translation.h"
 #include "support/company_cnpj.h"
 #include "support/date_parsing.h"
 #include "support/errors.h"
@@ -41,26 +39,19 @@ TStatusReset StatusReset(const std::string& URL) {
   // The reset calls report no status for a failed exchange, not even a 5xx.
   if (!outcome.completed()) return TransportFailure(outcome, std::move(record), true);
 
-  std::string json_text;
-  try {
-    json_text = ReplyJsonText(outcome.reply_text);
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = TraduzErro(outcome.status, json_text);
-    if (record.CodRetorno == 200) {
-      try {
-        ReadPendingReset(json_text, record);
-      } catch (const std::exception& error) {
-        // Cleared before the log write, which can fail too: a half-read list must
-        // never leave an identifier behind with an earlier or zero date, which the
-        // caller would acknowledge and rewind to.
-        record.Data = DateTime::Zero();
-        record.Uri.clear();
-        DoSaveLog(std::string("StatusReset: ") + error.what());
-      }
+  ReadReply(outcome, record, "StatusReset: ", [&record](const std::string& json_text) {
+    if (record.CodRetorno != 200) return;
+    try {
+      ReadPendingReset(json_text, record);
+    } catch (const std::exception& error) {
+      // Cleared before the log write, which can fail too: a half-read list must
+      // never leave an identifier behind with an earlier or zero date, which the
+      // caller would acknowledge and rewind to.
+      record.Data = DateTime::Zero();
+      record.Uri.clear();
+      DoSaveLog(std::string("StatusReset: ") + error.what());
     }
-  } catch (const std::exception&) {
-    OuterFailure(outcome.status, json_text, record, "StatusReset: ");
-  }
+  });
   return record;
 }
 
@@ -73,14 +64,7 @@ TReset Reset(const std::string& URL, const std::string& Uri) {
   const ExchangeOutcome outcome = SendRequest(request);
   if (!outcome.completed()) return TransportFailure(outcome, std::move(record), true);
 
-  std::string json_text;
-  try {
-    json_text = ReplyJsonText(outcome.reply_text);
-    record.CodRetorno = outcome.status;
-    record.DescRetorno = TraduzErro(outcome.status, json_text);
-  } catch (const std::exception&) {
-    OuterFailure(outcome.status, json_text, record, "Reset: ");
-  }
+  ReadReply(outcome, record, "Reset: ", [](const std::string&) {});
   return record;
 }
 
