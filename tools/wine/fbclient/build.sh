@@ -11,20 +11,23 @@
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# The DLL's export table, in the file format winegcc and winebuild read (they know it by
-# its ".spec" ending): the client functions, each stdcall.
-EXPORTS="$HERE/fbclient.spec"
+# The DLL's export table (the client functions, each stdcall), in the format of Wine's
+# own export files. winegcc and winebuild tell such a file from other inputs only by
+# the ending Wine gives them, so the build copies it to that name first.
+EXPORTS="$HERE/fbclient_exports.txt"
 
 build() {
   local out=$1
   mkdir -p "$out/x86_64-windows" "$out/x86_64-unix"
   local work
   work=$(mktemp -d)
-  winegcc -m64 -shared -O2 -Wall -Wextra -o "$work/fbclient.dll" "$EXPORTS" "$HERE/fbclient_relay.c" \
+  local exports="$work/fbclient.spec"
+  cp "$EXPORTS" "$exports"
+  winegcc -m64 -shared -O2 -Wall -Wextra -o "$work/fbclient.dll" "$exports" "$HERE/fbclient_relay.c" \
           -l:libfbclient.so.2
   cp "$work/fbclient.dll.so" "$out/x86_64-windows/fbclient.dll.so"
   cp "$work/fbclient.dll.so" "$out/x86_64-unix/fbclient.dll.so"
-  winebuild -m64 --dll --fake-module -E "$EXPORTS" -F fbclient.dll -o "$out/fbclient.dll"
+  winebuild -m64 --dll --fake-module -E "$exports" -F fbclient.dll -o "$out/fbclient.dll"
   rm -rf "$work"
 }
 
