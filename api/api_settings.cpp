@@ -19,9 +19,7 @@ std::unique_ptr<HttpTransport> ApiSettings::NewTransport() const {
 
 const Clock& ApiSettings::CurrentClock() const { return clock != nullptr ? *clock : SystemClock(); }
 
-const ApiSettings& CurrentApiSettings() {
-  return current_settings != nullptr ? *current_settings : DefaultSettings();
-}
+const ApiSettings& CurrentApiSettings() { return current_settings != nullptr ? *current_settings : DefaultSettings(); }
 
 ScopedApiSettings::ScopedApiSettings(ApiSettings settings)
     : settings_(std::move(settings)), previous_(current_settings) {

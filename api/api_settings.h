@@ -19,7 +19,7 @@ struct ApiSettings {
   HttpTransportFactory transport_factory;  // empty: NewHostHttpTransport
   const Clock* clock = nullptr;            // null: SystemClock()
   HttpTimeouts timeouts;
-  HttpsTrust trust;                        // for the host's transport
+  HttpsTrust trust;  // for the host's transport
 
   // A new transport for one call, made by the factory.
   std::unique_ptr<HttpTransport> NewTransport() const;

@@ -52,11 +52,14 @@ class CallCookies {
     const size_t equals = pair.find('=');
     if (equals == std::string_view::npos) return;
     Cookie cookie{std::string(TrimSpacesAndTabs(pair.substr(0, equals))),
-                  std::string(TrimSpacesAndTabs(pair.substr(equals + 1))), host, {}};
+                  std::string(TrimSpacesAndTabs(pair.substr(equals + 1))),
+                  host,
+                  {}};
     if (cookie.name.empty()) return;
 
     bool expired = false;
-    std::string_view attributes = end_of_pair == std::string_view::npos ? std::string_view() : header.substr(end_of_pair + 1);
+    std::string_view attributes =
+        end_of_pair == std::string_view::npos ? std::string_view() : header.substr(end_of_pair + 1);
     while (!attributes.empty()) {
       const size_t next = attributes.find(';');
       const std::string_view attribute = TrimSpacesAndTabs(attributes.substr(0, next));
@@ -137,8 +140,8 @@ ExchangeOutcome SendRequest(const ApiRequest& request, HttpTransport& transport)
     ExchangeOutcome outcome;
     outcome.status = reply.status;
     outcome.reply_text = ReplyText(reply);
-    outcome.branch = (reply.status >= 500 && reply.status <= 599) ? ExchangeBranch::kTransportFailure
-                                                                  : ExchangeBranch::kCompleted;
+    outcome.branch =
+        (reply.status >= 500 && reply.status <= 599) ? ExchangeBranch::kTransportFailure : ExchangeBranch::kCompleted;
     return outcome;
   }
 }

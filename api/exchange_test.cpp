@@ -51,8 +51,8 @@ TEST_F(ExchangeTest, PostCarriesExactlyTheHeaderTableAndAnUnencodedBody) {
   EXPECT_EQ(sent.path, "/v1/lancador");
   EXPECT_EQ(sent.query, "");
   EXPECT_EQ(sent.body, "cpf=123&dtocorrencia=2021-09-23 14:05:09");
-  EXPECT_EQ(HeaderNames(sent), (std::set<std::string>{"Host", "Authorization", "Accept", "Accept-Charset",
-                                                      "User-Agent", "Content-Type", "Content-Length"}));
+  EXPECT_EQ(HeaderNames(sent), (std::set<std::string>{"Host", "Authorization", "Accept", "Accept-Charset", "User-Agent",
+                                                      "Content-Type", "Content-Length"}));
   EXPECT_EQ(sent.Header("Authorization"), "Bearer abc");
   EXPECT_EQ(sent.Header("Accept"), "application/json, text/plain; q=0.9, text/html;q=0.8,");
   EXPECT_EQ(sent.Header("Accept-Charset"), "utf-8, *;q=0.8");
@@ -82,7 +82,9 @@ TEST_F(ExchangeTest, FormBodyIsWindows1252) {
   request.AddField("vazio", "");
   SendRequest(request);
 
+  // clang-format off
   EXPECT_EQ(OnlyRequest().body, "ean=P\xE3o & a\xE7\xFA" "car = 1+1 \x80&x=??&vazio=");
+  // clang-format on
 }
 
 TEST_F(ExchangeTest, PostAnswered301302Or303GoesOnAsGetWithoutBody) {
@@ -129,9 +131,8 @@ TEST_F(ExchangeTest, PostAnswered307Or308KeepsMethodAndBody) {
 
 TEST_F(ExchangeTest, GetStaysGetAndRelativeLocationsResolveAgainstTheCurrentAddress) {
   platform_->Script("/api/v1/reset", {ScriptedReply::Redirect(301, "../novo/reset?a=1")});
-  platform_->Script("/api/novo/reset", {ScriptedReply::Redirect(300, "http://127.0.0.1:" +
-                                                                         std::to_string(platform_->port()) +
-                                                                         "/fim")});
+  platform_->Script("/api/novo/reset",
+                    {ScriptedReply::Redirect(300, "http://127.0.0.1:" + std::to_string(platform_->port()) + "/fim")});
   ApiRequest request(HttpMethod::kGet, Base() + "/api/v1/", "reset");
   EXPECT_EQ(SendRequest(request).status, 404);
 
@@ -170,7 +171,8 @@ TEST_F(ExchangeTest, RedirectStatusWithoutLocationIsTheFinalReply) {
 }
 
 TEST_F(ExchangeTest, CookiesOfARedirectGoWithTheSameCallOnly) {
-  platform_->Script("/v1/reset", {ScriptedReply::Redirect(302, "/passo2").With("Set-Cookie", "sessao=abc; Path=/; HttpOnly")});
+  platform_->Script("/v1/reset",
+                    {ScriptedReply::Redirect(302, "/passo2").With("Set-Cookie", "sessao=abc; Path=/; HttpOnly")});
   platform_->Script("/passo2", {ScriptedReply::Redirect(302, "/passo3").With("Set-Cookie", "lado=b")});
   platform_->Script("/passo3", {ScriptedReply::Json(200, "[]")});
 
@@ -355,7 +357,7 @@ TEST_F(ExchangeTest, ReplyTextIsDecodedByTheCharsetOfContentType) {
       {200, "application/json; charset=utf-8", "\"ação\"", "\"ação\""},
       {200, "text/plain; charset=ISO-8859-1", "a\xE7\xE3o", "ação"},
       {200, "text/plain; charset=windows-1252", "\x80", "€"},
-      {200, "application/json", "\"ação\"", "\"ação\""},                 // no charset: UTF-8
+      {200, "application/json", "\"ação\"", "\"ação\""},                      // no charset: UTF-8
       {200, "text/plain; charset=x-desconhecido", "a\xFF", "a\xEF\xBF\xBD"},  // unknown: UTF-8, replaced
       // No MIME type counts as binary: a platform that leaves out the Content-Type,
       // or names a wrong one, is still read.

@@ -6,9 +6,7 @@
 namespace zendrel {
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
-}
+bool SameName(std::string_view a, std::string_view b) { return a.size() == b.size() && AsciiLower(a) == AsciiLower(b); }
 
 }  // namespace
 
@@ -27,8 +25,6 @@ std::vector<std::string> FindHeaders(const HeaderList& headers, std::string_view
   return values;
 }
 
-std::string HttpReply::ContentType() const {
-  return FindHeader(headers, "Content-Type").value_or(std::string());
-}
+std::string HttpReply::ContentType() const { return FindHeader(headers, "Content-Type").value_or(std::string()); }
 
 }  // namespace zendrel

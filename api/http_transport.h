@@ -25,17 +25,17 @@ std::optional<std::string> FindHeader(const HeaderList& headers, std::string_vie
 std::vector<std::string> FindHeaders(const HeaderList& headers, std::string_view name);
 
 struct HttpRequest {
-  std::string method;   // "GET" or "POST"
-  std::string url;      // absolute, already in its final form (query string included)
-  HeaderList headers;   // sent exactly as given, in order; nothing else but Host and
-                        // Content-Length (POST) is added
-  std::string body;     // bytes; sent for POST only
+  std::string method;  // "GET" or "POST"
+  std::string url;     // absolute, already in its final form (query string included)
+  HeaderList headers;  // sent exactly as given, in order; nothing else but Host and
+                       // Content-Length (POST) is added
+  std::string body;    // bytes; sent for POST only
 };
 
 struct HttpReply {
   int status = 0;
-  HeaderList headers;   // of the final reply, in arrival order
-  std::string body;     // raw bytes
+  HeaderList headers;  // of the final reply, in arrival order
+  std::string body;    // raw bytes
 
   // The value of the reply's Content-Type header; empty when it has none.
   std::string ContentType() const;

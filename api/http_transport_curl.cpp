@@ -132,8 +132,8 @@ bool ConnectPhaseExpired(Transfer& transfer, SteadyClock::time_point now) {
   if (curl_easy_getinfo(transfer.easy, CURLINFO_NAMELOOKUP_TIME_T, &lookup_us) != CURLE_OK) lookup_us = 0;
   if (lookup_us <= 0) {
     if (now - transfer.started < std::chrono::milliseconds(transfer.limits.resolve_ms)) return false;
-    transfer.abort_reason = fmt::format("time-out: the host name was not resolved within {} ms",
-                                        transfer.limits.resolve_ms);
+    transfer.abort_reason =
+        fmt::format("time-out: the host name was not resolved within {} ms", transfer.limits.resolve_ms);
     return true;
   }
   const auto resolved = transfer.started + std::chrono::microseconds(lookup_us);
@@ -174,8 +174,8 @@ template <typename T>
 void SetOption(CURL* handle, CURLoption option, T value) {
   const CURLcode code = curl_easy_setopt(handle, option, value);
   if (code != CURLE_OK) {
-    throw std::runtime_error(fmt::format("curl_easy_setopt({}) failed: {}", static_cast<int>(option),
-                                         curl_easy_strerror(code)));
+    throw std::runtime_error(
+        fmt::format("curl_easy_setopt({}) failed: {}", static_cast<int>(option), curl_easy_strerror(code)));
   }
 }
 

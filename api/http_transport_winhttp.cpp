@@ -46,8 +46,7 @@ std::string WinHttpErrorText(DWORD code) {
 // The certificate checks that may be waived: an unknown authority, dates that do
 // not cover the present, a name that does not match the host, a wrong usage.
 constexpr DWORD kWaivedCertificateChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
-                                           SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
-                                           SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+                                           SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
 
 constexpr DWORD kWaivableFailureFlags =
     WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA | WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID |
@@ -69,8 +68,7 @@ bool IsWaivableCertificateFailure(DWORD error, const SecureFailure& failure) {
     case ERROR_WINHTTP_SECURE_INVALID_CA:
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-      return true;
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: return true;
     case ERROR_WINHTTP_SECURE_FAILURE:
       // Not when the channel named a reason besides the four (a revoked certificate).
       return (failure.flags & ~kWaivableFailureFlags) == 0;
@@ -80,8 +78,7 @@ bool IsWaivableCertificateFailure(DWORD error, const SecureFailure& failure) {
       // for any other reason (a server that does not speak TLS) fails again, and the
       // exchange still ends as a transport failure.
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -144,8 +141,8 @@ class WinHttpTransport final : public HttpTransport {
     if (target.empty()) target = L"/";
 
     // No agent name here: the request's own User-Agent header is the only one sent.
-    InternetHandle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    InternetHandle session(
+        WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return Failure("WinHttpOpen", GetLastError());
     if (!WinHttpSetTimeouts(session.get(), timeouts_.resolve_ms, timeouts_.connect_ms, timeouts_.send_ms,
                             timeouts_.receive_ms)) {
@@ -156,11 +153,10 @@ class WinHttpTransport final : public HttpTransport {
     if (!connection) return Failure("WinHttpConnect", GetLastError());
 
     // The address is already in its final form: WinHTTP must not escape it again.
-    const DWORD open_flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
-                             (secure ? WINHTTP_FLAG_SECURE : 0);
-    InternetHandle handle(WinHttpOpenRequest(connection.get(), Widen(request.method).c_str(), target.c_str(),
-                                             nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                             open_flags));
+    const DWORD open_flags =
+        WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY | (secure ? WINHTTP_FLAG_SECURE : 0);
+    InternetHandle handle(WinHttpOpenRequest(connection.get(), Widen(request.method).c_str(), target.c_str(), nullptr,
+                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, open_flags));
     if (!handle) return Failure("WinHttpOpenRequest", GetLastError());
     HINTERNET http = handle.get();
 
@@ -176,8 +172,7 @@ class WinHttpTransport final : public HttpTransport {
       return Failure("WINHTTP_OPTION_REDIRECT_POLICY", GetLastError());
     }
     DWORD response_timeout = static_cast<DWORD>(timeouts_.receive_ms);
-    if (!WinHttpSetOption(http, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
-                          sizeof(response_timeout))) {
+    if (!WinHttpSetOption(http, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof(response_timeout))) {
       return Failure("WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT", GetLastError());
     }
     if (secure && waive_certificate_checks) {

@@ -30,9 +30,8 @@ class HttpsTrustTest : public FakePlatformSuite {
  protected:
   void SetUp() override {
     platform_->Reset();
-    folder_ = fs::temp_directory_path() /
-              ("zendrel_https_trust_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ = fs::temp_directory_path() / ("zendrel_https_trust_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
@@ -101,12 +100,14 @@ TEST_P(HttpsWaiverTest, FailedVerificationIsRetriedWithTheChecksWaived) {
       << "expected a rejected first connection and the waived second one";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Certificates, HttpsWaiverTest,
     ::testing::Values(WaiverCase{"WrongNameWithTheTestAuthority", false, true},
                       WaiverCase{"WrongNameWithTheSystemStore", false, false},
                       WaiverCase{"TestAuthorityUnknownToTheSystemStore", true, false}),
     [](const ::testing::TestParamInfo<WaiverCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(HttpsTrustTest, UnreadableCaFileIsATransportFailureWithoutRetry) {
   std::ofstream(folder_ / "empty.pem").flush();

@@ -17,9 +17,8 @@ namespace {
 // iterative reader keeps the C stack flat whatever the nesting; stopping after the
 // value lets the caller check what follows it itself (an embedded NUL byte would
 // otherwise look like the end of the text).
-constexpr unsigned kReadFlags = rapidjson::kParseNumbersAsStringsFlag |
-                                rapidjson::kParseIterativeFlag |
-                                rapidjson::kParseStopWhenDoneFlag;
+constexpr unsigned kReadFlags =
+    rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -49,9 +48,7 @@ std::size_t NumberLength(std::string_view text) {
   return i;
 }
 
-bool IsNumberCharacter(char c) {
-  return IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
-}
+bool IsNumberCharacter(char c) { return IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'; }
 
 // RapidJSON refuses numbers beyond the range of a double (1e400, 400 digits) even
 // when it hands numbers over as text, yet they are JSON, and the body's text is all
@@ -103,8 +100,7 @@ MaskedNumbers MaskNumbers(std::string_view text) {
 
 class Adapter {
  public:
-  Adapter(JsonEvents& events, const std::vector<std::string_view>& numbers)
-      : events_(events), numbers_(numbers) {}
+  Adapter(JsonEvents& events, const std::vector<std::string_view>& numbers) : events_(events), numbers_(numbers) {}
 
   bool Null() { return events_.Null(); }
   bool Bool(bool value) { return events_.Bool(value); }
@@ -121,9 +117,7 @@ class Adapter {
   bool String(const char* text, rapidjson::SizeType length, bool) {
     return events_.String(std::string_view(text, length));
   }
-  bool Key(const char* text, rapidjson::SizeType length, bool) {
-    return events_.Name(std::string_view(text, length));
-  }
+  bool Key(const char* text, rapidjson::SizeType length, bool) { return events_.Name(std::string_view(text, length)); }
   bool StartObject() { return Enter() && events_.StartObject(); }
   bool EndObject(rapidjson::SizeType) {
     --depth_;

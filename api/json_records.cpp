@@ -25,7 +25,7 @@ struct JsonNode {
   enum class Kind { kNull, kFalse, kTrue, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   std::string name;
-  std::string text;  // a string's value (escapes resolved) or a number as written
+  std::string text;             // a string's value (escapes resolved) or a number as written
   std::vector<JsonNode> items;  // the members or elements, in text order
 };
 
@@ -34,9 +34,7 @@ class TreeBuilder final : public JsonEvents {
   JsonNode& root() { return root_; }
 
   bool Null() override { return Add(JsonNode::Kind::kNull, {}); }
-  bool Bool(bool value) override {
-    return Add(value ? JsonNode::Kind::kTrue : JsonNode::Kind::kFalse, {});
-  }
+  bool Bool(bool value) override { return Add(value ? JsonNode::Kind::kTrue : JsonNode::Kind::kFalse, {}); }
   bool Number(std::string_view text) override { return Add(JsonNode::Kind::kNumber, text); }
   bool String(std::string_view value) override { return Add(JsonNode::Kind::kString, value); }
   bool StartObject() override { return Open(JsonNode::Kind::kObject); }
@@ -108,9 +106,7 @@ std::optional<JsonNode> ParseJson(std::string_view text) {
   return std::move(builder.root());
 }
 
-char AsciiLowerOf(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char AsciiLowerOf(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Only ASCII letters fold: "ÉAN" never selects ean.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
@@ -152,9 +148,7 @@ struct ItemClass<TItemRetornoResetClass> {
 
 // ---- The mapping -------------------------------------------------------------
 
-[[noreturn]] void ThrowNotAnObject() {
-  throw ConversionError("The input value is not a valid Object");
-}
+[[noreturn]] void ThrowNotAnObject() { throw ConversionError("The input value is not a valid Object"); }
 
 [[noreturn]] void ThrowInvalidTypecast() { throw ConversionError("Invalid class typecast"); }
 
@@ -167,21 +161,14 @@ Item ReadItem(const JsonNode& object) {
       std::string& target = item.*field.field;
       switch (member.kind) {
         case JsonNode::Kind::kString:
-        case JsonNode::Kind::kNumber:
-          target = member.text;
-          break;
-        case JsonNode::Kind::kNull:
-          target.clear();
-          break;
+        case JsonNode::Kind::kNumber: target = member.text; break;
+        case JsonNode::Kind::kNull: target.clear(); break;
         case JsonNode::Kind::kTrue:
-        case JsonNode::Kind::kFalse:
-          ThrowInvalidTypecast();
-        case JsonNode::Kind::kObject:
-          break;  // ignored: the field keeps what it had
+        case JsonNode::Kind::kFalse: ThrowInvalidTypecast();
+        case JsonNode::Kind::kObject: break;  // ignored: the field keeps what it had
         case JsonNode::Kind::kArray:
           throw ConversionError(fmt::format(
-              "Cannot set value for field {} as it is expected to be an array instead of {}",
-              member.name, "string"));
+              "Cannot set value for field {} as it is expected to be an array instead of {}", member.name, "string"));
       }
     }
   }
@@ -194,23 +181,17 @@ std::vector<std::optional<Item>> ReadList(const JsonNode& array) {
   list.reserve(array.items.size());
   for (const JsonNode& element : array.items) {
     switch (element.kind) {
-      case JsonNode::Kind::kObject:
-        list.emplace_back(ReadItem<Item>(element));
-        break;
-      case JsonNode::Kind::kNull:
-        list.emplace_back(std::nullopt);
-        break;
+      case JsonNode::Kind::kObject: list.emplace_back(ReadItem<Item>(element)); break;
+      case JsonNode::Kind::kNull: list.emplace_back(std::nullopt); break;
       case JsonNode::Kind::kString:
       case JsonNode::Kind::kNumber:
       case JsonNode::Kind::kArray:
         // An array has no text of its own to show, so the message shows none.
-        throw ConversionError(fmt::format(
-            "Value {} cannot be converted into {}. You may use a user-defined reverter",
-            element.kind == JsonNode::Kind::kArray ? std::string_view() : element.text,
-            ItemClass<Item>::kName));
+        throw ConversionError(fmt::format("Value {} cannot be converted into {}. You may use a user-defined reverter",
+                                          element.kind == JsonNode::Kind::kArray ? std::string_view() : element.text,
+                                          ItemClass<Item>::kName));
       case JsonNode::Kind::kTrue:
-      case JsonNode::Kind::kFalse:
-        ThrowInvalidTypecast();
+      case JsonNode::Kind::kFalse: ThrowInvalidTypecast();
     }
   }
   return list;
@@ -231,25 +212,19 @@ std::optional<Root> ReadRoot(std::string_view text, std::string_view root_class_
   for (const JsonNode& member : parsed->items) {
     if (!EqualsIgnoringAsciiCase(member.name, "Items")) continue;
     switch (member.kind) {
-      case JsonNode::Kind::kArray:
-        root.Items = ReadList<Item>(member);
-        break;
-      case JsonNode::Kind::kNull:
-        root.Items.clear();
-        break;
-      case JsonNode::Kind::kObject:
-        break;  // ignored: the list keeps what it had
+      case JsonNode::Kind::kArray: root.Items = ReadList<Item>(member); break;
+      case JsonNode::Kind::kNull: root.Items.clear(); break;
+      case JsonNode::Kind::kObject: break;  // ignored: the list keeps what it had
       case JsonNode::Kind::kString:
       case JsonNode::Kind::kNumber:
         // "The value's text" is a number as written and a string's value with its
         // escapes resolved, without quotes: what the platform sent, as an operator
         // would recognise it in the log.
-        throw ConversionError(fmt::format(
-            "Internal: Value {} cannot be converted to be assigned to field {} in type {}",
-            member.text, member.name, root_class_name));
+        throw ConversionError(
+            fmt::format("Internal: Value {} cannot be converted to be assigned to field {} in type {}", member.text,
+                        member.name, root_class_name));
       case JsonNode::Kind::kTrue:
-      case JsonNode::Kind::kFalse:
-        ThrowInvalidTypecast();
+      case JsonNode::Kind::kFalse: ThrowInvalidTypecast();
     }
   }
   return root;
@@ -261,14 +236,10 @@ std::optional<TRootClass> TRootClass::FromJsonString(const std::string& AJsonStr
   return ReadRoot<TRootClass, TItemClass>(AJsonString, "TRootClass");
 }
 
-std::optional<TRetornoResetClass> TRetornoResetClass::FromJsonString(
-    const std::string& AJsonString) {
-  return ReadRoot<TRetornoResetClass, TItemRetornoResetClass>(AJsonString,
-                                                              "TRetornoResetClass");
+std::optional<TRetornoResetClass> TRetornoResetClass::FromJsonString(const std::string& AJsonString) {
+  return ReadRoot<TRetornoResetClass, TItemRetornoResetClass>(AJsonString, "TRetornoResetClass");
 }
 
-std::string WrapItems(const std::string& reply_json_text) {
-  return "{\"Items\": " + reply_json_text + "}";
-}
+std::string WrapItems(const std::string& reply_json_text) { return "{\"Items\": " + reply_json_text + "}"; }
 
 }  // namespace zendrel

@@ -59,6 +59,7 @@ TEST_P(ProductListBody, LandsInTheRecords) {
   EXPECT_EQ(EntriesOf(*root), c.expected) << c.what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ProductListBody,
     testing::Values(
@@ -100,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ReadCase>& info) {
       return "Case" + std::to_string(info.index);
     });
+// clang-format on
 
 class ResetStatusBody : public testing::TestWithParam<ReadCase> {};
 
@@ -110,6 +112,7 @@ TEST_P(ResetStatusBody, LandsInTheRecords) {
   EXPECT_EQ(EntriesOf(*root), c.expected) << c.what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ResetStatusBody,
     testing::Values(
@@ -124,6 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ReadCase>& info) {
       return "Case" + std::to_string(info.index);
     });
+// clang-format on
 
 struct ErrorCase {
   const char* what;
@@ -135,11 +139,10 @@ class ProductListBodyError : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(ProductListBodyError, RaisesTheMappingsMessage) {
   const ErrorCase& c = GetParam();
-  EXPECT_THAT([&] { ReadBody<TRootClass>(c.body); },
-              ThrowsMessage<ConversionError>(StrEq(c.message)))
-      << c.what;
+  EXPECT_THAT([&] { ReadBody<TRootClass>(c.body); }, ThrowsMessage<ConversionError>(StrEq(c.message))) << c.what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ProductListBodyError,
     testing::Values(
@@ -181,16 +184,17 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"error even when a later item is fine", R"([{"ean":[]},{"ean":"1"}])",
                   "Cannot set value for field ean as it is expected to be an array instead of "
                   "string"}));
+// clang-format on
 
 class ResetStatusBodyError : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(ResetStatusBodyError, RaisesTheMappingsMessage) {
   const ErrorCase& c = GetParam();
-  EXPECT_THAT([&] { ReadBody<TRetornoResetClass>(c.body); },
-              ThrowsMessage<ConversionError>(StrEq(c.message)))
+  EXPECT_THAT([&] { ReadBody<TRetornoResetClass>(c.body); }, ThrowsMessage<ConversionError>(StrEq(c.message)))
       << c.what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ResetStatusBodyError,
     testing::Values(
@@ -204,6 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"uri holding an array", R"([{"uri":[]}])",
                   "Cannot set value for field uri as it is expected to be an array instead of "
                   "string"}));
+// clang-format on
 
 // FromJsonString on texts that the wrapping never produces: the outer rules.
 struct DirectCase {
@@ -223,6 +228,7 @@ TEST_P(FromJsonStringDirect, ReadsTheText) {
   }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Texts, FromJsonStringDirect,
     testing::Values(
@@ -245,16 +251,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<DirectCase>& info) {
       return "Case" + std::to_string(info.index);
     });
+// clang-format on
 
 class FromJsonStringDirectError : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(FromJsonStringDirectError, Raises) {
   const ErrorCase& c = GetParam();
-  EXPECT_THAT([&] { TRootClass::FromJsonString(c.body); },
-              ThrowsMessage<ConversionError>(StrEq(c.message)))
-      << c.what;
+  EXPECT_THAT([&] { TRootClass::FromJsonString(c.body); }, ThrowsMessage<ConversionError>(StrEq(c.message))) << c.what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Texts, FromJsonStringDirectError,
     testing::Values(
@@ -274,6 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"nesting beyond the limit", "{\"Items\":" + std::string(600, '[') +
                                                   std::string(600, ']') + "}",
                   "The input value is not a valid Object"}));
+// clang-format on
 
 TEST(WrapItems, PutsTheTextUnderItems) {
   EXPECT_EQ(WrapItems("[\r\n]"), "{\"Items\": [\r\n]}");

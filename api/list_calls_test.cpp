@@ -45,7 +45,8 @@ struct ProductCase {
 TEST_F(ListCallsTest, ProductListReadsTheReplyOf200) {
   const ProductCase cases[] = {
       {"empty array", "[]", {}},
-      {"two items in order", R"([{"ean": "789", "produto": "Leite"}, {"EAN": "123", "Produto": "Pão"}])",
+      {"two items in order",
+       R"([{"ean": "789", "produto": "Leite"}, {"EAN": "123", "Produto": "Pão"}])",
        {{"789", "Leite"}, {"123", "Pão"}}},
       {"missing member", R"([{"ean": "789"}])", {{"789", ""}}},
       {"number for a text member", R"([{"ean": 7891000, "produto": "x", "outro": 1}])", {{"7891000", "x"}}},
@@ -61,10 +62,11 @@ TEST_F(ListCallsTest, ProductListReadsTheReplyOf200) {
 }
 
 TEST_F(ListCallsTest, ProductListLeavesOutItemsWithoutEanWithOneLogLineEach) {
-  platform_->Script("/v2/produtos",
-                    {ScriptedReply::Json(200, R"([{"ean": "789", "produto": "Leite"}, {"produto": "Sem código"},)"
-                                              R"( {"ean": "", "produto": "Vazio"}, {"ean": " \t", "produto": "Branco"},)"
-                                              R"( {"ean": null, "produto": "Nulo"}, {"ean": "123", "produto": "Pão"}])")});
+  platform_->Script(
+      "/v2/produtos",
+      {ScriptedReply::Json(200, R"([{"ean": "789", "produto": "Leite"}, {"produto": "Sem código"},)"
+                                R"( {"ean": "", "produto": "Vazio"}, {"ean": " \t", "produto": "Branco"},)"
+                                R"( {"ean": null, "produto": "Nulo"}, {"ean": "123", "produto": "Pão"}])")});
   EXPECT_THAT(ObterProdutosTopVendas(Base()), ElementsAre(TItemClass{"789", "Leite"}, TItemClass{"123", "Pão"}));
   EXPECT_THAT(LogMessages(), ElementsAre("ProdutosTopVendas: produto sem EAN ignorado: Sem código",
                                          "ProdutosTopVendas: produto sem EAN ignorado: Vazio",
@@ -134,23 +136,36 @@ TEST_F(ListCallsTest, StatusResetWalksTheItemsOfA200Reply) {
       {"empty array", "[]", "", kZero, {}},
       {"one item", R"([{"uri": "abc", "data": "2021-09-23T10:00:00"}])", "abc", DateTime::Date(2021, 9, 23), {}},
       {"last uri empty keeps the earlier date",
-       R"([{"uri": "abc", "data": "2021-09-23"}, {"uri": "", "data": "2021-10-01"}])", "",
-       DateTime::Date(2021, 9, 23), {}},
+       R"([{"uri": "abc", "data": "2021-09-23"}, {"uri": "", "data": "2021-10-01"}])",
+       "",
+       DateTime::Date(2021, 9, 23),
+       {}},
       {"two pending: the second wins",
-       R"([{"uri": "a", "data": "2021-09-23"}, {"URI": "b", "Data": "2021-10-01T08:00:00"}])", "b",
-       DateTime::Date(2021, 10, 1), {}},
+       R"([{"uri": "a", "data": "2021-09-23"}, {"URI": "b", "Data": "2021-10-01T08:00:00"}])",
+       "b",
+       DateTime::Date(2021, 10, 1),
+       {}},
       {"blank uri: its date is not read", R"([{"uri": " \t", "data": "não é data"}])", " \t", kZero, {}},
       {"uri kept with its blanks", R"([{"uri": " x ", "data": "2021-09-23"}])", " x ", DateTime::Date(2021, 9, 23), {}},
       {"number for uri", R"([{"uri": 123, "data": "2021-09-23"}])", "123", DateTime::Date(2021, 9, 23), {}},
       {"single object", R"({"uri": "abc", "data": "2021-09-23"})", "", kZero, {}},
-      {"number body", "42", "", kZero,
+      {"number body",
+       "42",
+       "",
+       kZero,
        {"StatusReset: Internal: Value 42 cannot be converted to be assigned to field Items in type "
         "TRetornoResetClass"}},
       {"empty body", "", "", kZero, {"StatusReset: The input value is not a valid Object"}},
       {"not JSON", "<html>", "", kZero, {"StatusReset: The input value is not a valid Object"}},
-      {"bad date", R"([{"uri": "abc", "data": "2021-02-30"}])", "", kZero,
+      {"bad date",
+       R"([{"uri": "abc", "data": "2021-02-30"}])",
+       "",
+       kZero,
        {"StatusReset: '30/02/2021' is not a valid date"}},
-      {"null element", R"([{"uri": "abc", "data": "2021-09-23"}, null])", "", kZero,
+      {"null element",
+       R"([{"uri": "abc", "data": "2021-09-23"}, null])",
+       "",
+       kZero,
        {"StatusReset: Item vazio na lista de resets!!!"}},
   };
   for (const ResetStatusCase& c : cases) {
@@ -215,9 +230,9 @@ TEST_F(ListCallsTest, StatusResetLogFailureReachesTheCaller) {
 // would acknowledge a reset dated 30/12/1899 and rewind to the start.
 TEST_F(ListCallsTest, StatusResetHalfReadListLeavesNoIdentifierWhenItsLogLineFails) {
   const char* const bodies[] = {
-      R"([{"uri": "abc", "data": "2021-02-30"}])",                          // the date of the item fails
+      R"([{"uri": "abc", "data": "2021-02-30"}])",                           // the date of the item fails
       R"([{"uri": "a", "data": "2021-09-23"}, {"uri": "b", "data": "x"}])",  // an earlier date is left
-      R"([{"uri": "abc", "data": "2021-09-23"}, null])",                    // an empty entry after it
+      R"([{"uri": "abc", "data": "2021-09-23"}, null])",                     // an empty entry after it
   };
   for (const char* body : bodies) {
     SCOPED_TRACE(body);

@@ -39,8 +39,8 @@ TMovimentoPontos LancaMovimentosPontos(const std::string& URL, const std::string
   const ExchangeOutcome outcome = SendRequest(request);
   if (!outcome.completed()) return TransportFailure(outcome, std::move(record), false);
 
-  ReadReply(outcome, record, "MovimentoPontos: ",
-            [&record](const std::string&) { LogRefusal(record, "MovimentoPontos: "); });
+  ReadReply(outcome, record,
+            "MovimentoPontos: ", [&record](const std::string&) { LogRefusal(record, "MovimentoPontos: "); });
   return record;
 }
 

@@ -88,8 +88,8 @@ TEST_F(PostingsTest, TopSalesProductCodeTravelsUnchangedInWindows1252) {
 
 TEST_F(PostingsTest, PontoIsRoundedHalfEvenToTwoDecimals) {
   const std::pair<const char*, const char*> cases[] = {
-      {"12.345", "12.34"}, {"12.355", "12.36"},       {"0.125", "0.12"}, {"1234567.8", "1234567.80"},
-      {"-5", "-5.00"},     {"-0.004", "0.00"},        {"0", "0.00"},     {"10", "10.00"},
+      {"12.345", "12.34"}, {"12.355", "12.36"}, {"0.125", "0.12"}, {"1234567.8", "1234567.80"},
+      {"-5", "-5.00"},     {"-0.004", "0.00"},  {"0", "0.00"},     {"10", "10.00"},
   };
   for (const auto& [valor, ponto] : cases) {
     PostPoints(Base(), Currency::Parse(valor));
@@ -168,12 +168,21 @@ struct BranchCase {
 std::vector<BranchCase> BranchCases() {
   return {
       {"accepted", ScriptedReply::Json(200, R"({"mensagem": "ok"})"), 200, "", {}},
-      {"validation messages", ScriptedReply::Json(400, R"({"errors": ["CPF inválido", "Valor inválido"]})"), 400,
-       "CPF inválido,        Valor inválido", {"PREFIXCPF inválido,        Valor inválido"}},
-      {"unauthorised", ScriptedReply::Json(401, R"({"message": "token"})"), 401, "Acesso não autorizado!!!",
+      {"validation messages",
+       ScriptedReply::Json(400, R"({"errors": ["CPF inválido", "Valor inválido"]})"),
+       400,
+       "CPF inválido,        Valor inválido",
+       {"PREFIXCPF inválido,        Valor inválido"}},
+      {"unauthorised",
+       ScriptedReply::Json(401, R"({"message": "token"})"),
+       401,
+       "Acesso não autorizado!!!",
        {"PREFIXAcesso não autorizado!!!"}},
       {"created is not acceptance", ScriptedReply::Json(201, "{}"), 201, "", {"PREFIX"}},
-      {"not found", ScriptedReply::Text(404, "Not Found", "text/html"), 404, "Não encontrado, verifique a URL!!!",
+      {"not found",
+       ScriptedReply::Text(404, "Not Found", "text/html"),
+       404,
+       "Não encontrado, verifique a URL!!!",
        {"PREFIXNão encontrado, verifique a URL!!!"}},
       {"500", ScriptedReply::Text(500, "erro interno"), 500, kFalha, {"erro interno"}},
       {"502", ScriptedReply::Text(502, "bad gateway"), 502, kFalha, {"bad gateway"}},

@@ -33,6 +33,7 @@ TEST_P(ReplyJsonTextLayout, WritesTheIndentedLayout) {
   EXPECT_EQ(ReplyJsonText(GetParam().body), GetParam().expected) << GetParam().what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ReplyJsonTextLayout,
     testing::Values(
@@ -110,13 +111,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LayoutCase>& info) {
       return "Case" + std::to_string(info.index);
     });
+// clang-format on
 
 class ReplyJsonTextNotJson : public testing::TestWithParam<std::string> {};
 
-TEST_P(ReplyJsonTextNotJson, GivesTheEmptyText) {
-  EXPECT_EQ(ReplyJsonText(GetParam()), "") << GetParam();
-}
+TEST_P(ReplyJsonTextNotJson, GivesTheEmptyText) { EXPECT_EQ(ReplyJsonText(GetParam()), "") << GetParam(); }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ReplyJsonTextNotJson,
     testing::Values("", "   \r\n", "abc", "<html><body>Bad Request</body></html>",
@@ -128,12 +129,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "\xEF\xBB\xBF\xEF\xBB\xBF{}" /* only one mark is skipped */,
                     "\xEF\xBB{}", R"(["\ud800"])" /* lone high surrogate */,
                     "// comment\n{}", "\f{}" /* form feed is no JSON blank */));
+// clang-format on
 
 // The record reading parses the layout again: read back, it must give itself.
 TEST(ReplyJsonTextReadBack, LayoutReadsBackAsItself) {
-  for (const std::string body :
-       {R"({"a":[1.50,{"b":[],"c":{}},[[null]]],"a":"x\/\"y\u00e9\t","":-0})",
-        R"([[],{},"",0,true,false,null])", R"("\\")", "1E+5"}) {
+  for (const std::string body : {R"({"a":[1.50,{"b":[],"c":{}},[[null]]],"a":"x\/\"y\u00e9\t","":-0})",
+                                 R"([[],{},"",0,true,false,null])", R"("\\")", "1E+5"}) {
     const std::string once = ReplyJsonText(body);
     ASSERT_FALSE(once.empty()) << body;
     EXPECT_EQ(ReplyJsonText(once), once) << body;
@@ -141,16 +142,14 @@ TEST(ReplyJsonTextReadBack, LayoutReadsBackAsItself) {
 }
 
 std::string Nested(int depth) {
-  return std::string(static_cast<std::size_t>(depth), '[') +
-         std::string(static_cast<std::size_t>(depth), ']');
+  return std::string(static_cast<std::size_t>(depth), '[') + std::string(static_cast<std::size_t>(depth), ']');
 }
 
 TEST(ReplyJsonTextNesting, NestingUpToTheLimitIsWritten) {
   const std::string text = ReplyJsonText(Nested(kJsonMaxDepth));
   ASSERT_FALSE(text.empty());
   // The innermost empty array sits at 511 levels of indentation.
-  EXPECT_NE(text.find("\r\n" + std::string(4 * (kJsonMaxDepth - 1), ' ') + "[\r\n"),
-            std::string::npos);
+  EXPECT_NE(text.find("\r\n" + std::string(4 * (kJsonMaxDepth - 1), ' ') + "[\r\n"), std::string::npos);
 }
 
 TEST(ReplyJsonTextNesting, DeeperNestingIsNotJson) {

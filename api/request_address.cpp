@@ -16,13 +16,27 @@ bool IsUnreserved(char c) { return IsAlpha(c) || IsDigit(c) || c == '-' || c == 
 bool IsAllowedInUri(char c) {
   if (IsUnreserved(c)) return true;
   switch (c) {
-    case ':': case '/': case '?': case '#': case '[': case ']': case '@':           // gen-delims
-    case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+':  // sub-delims
-    case ',': case ';': case '=':
+    case ':':
+    case '/':
+    case '?':
+    case '#':
+    case '[':
+    case ']':
+    case '@':  // gen-delims
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':  // sub-delims
+    case ',':
+    case ';':
+    case '=':
     case '%':  // an escape already made
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -30,8 +44,8 @@ bool IsAllowedInUri(char c) {
 size_t SchemeLength(std::string_view text) {
   if (text.empty() || !IsAlpha(text[0])) return 0;
   size_t i = 1;
-  while (i < text.size() && (IsAlpha(text[i]) || IsDigit(text[i]) || text[i] == '+' || text[i] == '-' ||
-                             text[i] == '.')) {
+  while (i < text.size() &&
+         (IsAlpha(text[i]) || IsDigit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.')) {
     ++i;
   }
   return (i < text.size() && text[i] == ':') ? i : 0;
@@ -152,8 +166,7 @@ std::string ResolveReference(std::string_view base_text, std::string_view refere
         target.path = base.path;
         target.query = reference.query ? reference.query : base.query;
       } else {
-        target.path = RemoveDotSegments(reference.path.starts_with('/') ? reference.path
-                                                                         : Merge(base, reference.path));
+        target.path = RemoveDotSegments(reference.path.starts_with('/') ? reference.path : Merge(base, reference.path));
         target.query = reference.query;
       }
       target.authority = base.authority;

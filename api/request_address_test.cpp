@@ -19,6 +19,7 @@ TEST_P(RequestAddressTest, JoinsBaseAddressAndResource) {
   EXPECT_EQ(RequestAddress(c.base, c.resource), c.expected) << "base [" << c.base << "]";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Cases, RequestAddressTest,
     ::testing::Values(
@@ -43,6 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"http://h/<x>", "v1/reset", "http://h/%3Cx%3E/v1/reset"},
         // An empty address still gets a scheme; the resource ends up as the host.
         AddressCase{"", "v1/reset", "http://v1/reset"}));
+// clang-format on
 
 struct ReferenceCase {
   const char* base;
@@ -58,6 +60,7 @@ TEST_P(ResolveReferenceTest, FollowsRfc3986) {
 }
 
 // The normal examples of RFC 3986 section 5.4.1 and the abnormal ones that matter.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Rfc3986, ResolveReferenceTest,
     ::testing::Values(ReferenceCase{"http://a/b/c/d;p?q", "g", "http://a/b/c/g"},
@@ -79,6 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReferenceCase{"http://a/b/c/d;p?q", "https://other:1/x?z#f", "https://other:1/x?z"},
                       ReferenceCase{"http://a:80", "novo", "http://a:80/novo"},
                       ReferenceCase{"http://a/b", " /com espaço ", "http://a/com%20espa%C3%A7o"}));
+// clang-format on
 
 TEST(UriHostTest, TakesTheHostAlone) {
   EXPECT_EQ(UriHost("http://User@Loja.Example:8080/x?y"), "loja.example");

@@ -25,6 +25,7 @@ TEST_P(TraduzErroFromBody, TranslatesTheReply) {
   EXPECT_EQ(TraduzErro(c.status, ReplyJsonText(c.body)), c.expected) << c.what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Status400, TraduzErroFromBody,
     testing::Values(
@@ -51,7 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"messages after other members", 400,
                  R"({"status":400,"title":"Bad","errors":["Valor inválido"]})",
                  "Valor inválido"}));
+// clang-format on
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     OtherStatuses, TraduzErroFromBody,
     testing::Values(BodyCase{"200", 200, R"(["a"])", ""},
@@ -74,6 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BodyCase{"408", 408, R"(["a"])", "Tempo esgotado [Timeout]!!!"},
                     BodyCase{"500", 500, R"(["a"])", "Erro interno do servidor!!!"},
                     BodyCase{"501", 501, R"(["a"])", "Recurso não implementado!!!"}));
+// clang-format on
 
 // The 400 rule works on any text, not only on the layout, and never throws.
 struct TextCase {
@@ -89,6 +93,7 @@ TEST_P(TraduzErroFromText, Cuts400Messages) {
   EXPECT_EQ(TraduzErro(400, c.schema), c.expected) << c.what;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Texts, TraduzErroFromText,
     testing::Values(
@@ -104,6 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"only ]", " a]", ""},
         TextCase{"empty text", "", ""},
         TextCase{"quotes removed everywhere", "[ \"a\" \"b\"]", "a b"}));
+// clang-format on
 
 }  // namespace
 }  // namespace zendrel

@@ -32,8 +32,7 @@ struct TransactionBlock {
   const char* tpb;
 };
 
-const char kWriteTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
-                          isc_tpb_wait};
+const char kWriteTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait};
 
 std::size_t DiscardBody(char*, std::size_t size, std::size_t count, void*) { return size * count; }
 
@@ -87,8 +86,7 @@ CURLcode Post(const std::string& url, const std::string& content_type, const std
 
 }  // namespace
 
-BareAttachment::BareAttachment(const std::string& target)
-    : api_(LoadFirebirdClient(DefaultFirebirdClientName())) {
+BareAttachment::BareAttachment(const std::string& target) : api_(LoadFirebirdClient(DefaultFirebirdClientName())) {
   ISC_STATUS_ARRAY status{};
   const std::string dpb = ParameterBlock();
   api_->attach_database(status, 0, target.c_str(), &database_, static_cast<short>(dpb.size()), dpb.data());
@@ -156,8 +154,7 @@ void BareAttachment::InsertProducts(const std::vector<std::pair<std::string, std
   isc_stmt_handle statement = 0;
   api_->dsql_allocate_statement(status, &database_, &statement);
   Check(status);
-  const char* sql =
-      "UPDATE OR INSERT INTO BRINDEX_PROD_TOPVENDAS(CODIGOPRODUTO, DESCRICAO) VALUES(?, ?)";
+  const char* sql = "UPDATE OR INSERT INTO BRINDEX_PROD_TOPVENDAS(CODIGOPRODUTO, DESCRICAO) VALUES(?, ?)";
   api_->dsql_prepare(status, &transaction, &statement, 0, sql, SQL_DIALECT_V6, nullptr);
   Check(status);
 

@@ -15,8 +15,8 @@ namespace {
 std::string ProductList(int count) {
   std::string list = "[";
   for (int i = 1; i <= count; ++i) {
-    list += fmt::format("{}{{\"ean\":\"789{:010}\",\"produto\":\"Produto {} embalagem 500 g\"}}", i > 1 ? "," : "",
-                        i, i);
+    list +=
+        fmt::format("{}{{\"ean\":\"789{:010}\",\"produto\":\"Produto {} embalagem 500 g\"}}", i > 1 ? "," : "", i, i);
   }
   return list + "]";
 }

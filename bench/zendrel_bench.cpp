@@ -322,8 +322,8 @@ void MeasureLog(Report& report) {
     double best = 1e9;
     for (int batch = 0; batch < 3; ++batch) {
       best = std::min(best, SecondsOf([&] {
-        for (int i = 0; i < kEntries; ++i) DoSaveLog(message);
-      }));
+                        for (int i = 0; i < kEntries; ++i) DoSaveLog(message);
+                      }));
     }
     return best / kEntries;
   };

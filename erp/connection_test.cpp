@@ -156,8 +156,8 @@ TEST_F(ConnectionTest, AbandonedAttachmentEndsWithoutTheServerAndTheNextOpenReco
   connection_.Abandon();
   EXPECT_TRUE(connection_.abandoned());
   // The socket closed, the server ends the attachment and undoes its insert.
-  const std::string ours = "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$REMOTE_PID = " +
-                           std::to_string(::getpid()) + " AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION";
+  const std::string ours = "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$REMOTE_PID = " + std::to_string(::getpid()) +
+                           " AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION";
   EXPECT_TRUE(testing::Eventually([&] { return db_.SelectInteger(ours).value_or(-1) == 0; }))
       << "the server still has the abandoned attachment";
   EXPECT_EQ(Count("FUNCIONARIOS"), 0);

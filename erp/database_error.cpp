@@ -26,15 +26,12 @@ constexpr std::array<long, 9> kConnectionLostCodes = {
 
 }  // namespace
 
-DatabaseError::DatabaseError(std::string message, long code)
-    : std::runtime_error(std::move(message)), codes_{code} {}
+DatabaseError::DatabaseError(std::string message, long code) : std::runtime_error(std::move(message)), codes_{code} {}
 
 DatabaseError::DatabaseError(std::string message, std::vector<long> codes)
     : std::runtime_error(std::move(message)), codes_(std::move(codes)) {}
 
-bool DatabaseError::HasCode(long code) const {
-  return std::find(codes_.begin(), codes_.end(), code) != codes_.end();
-}
+bool DatabaseError::HasCode(long code) const { return std::find(codes_.begin(), codes_.end(), code) != codes_.end(); }
 
 bool DatabaseError::connection_lost() const {
   return std::any_of(kConnectionLostCodes.begin(), kConnectionLostCodes.end(),

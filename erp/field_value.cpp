@@ -129,12 +129,9 @@ FieldValue FieldValue::FromDateTime(Kind kind, const DateTime& moment, std::stri
   const std::int32_t day = ToIscDate(moment.year, moment.month, moment.day);
   const std::uint32_t time = ToIscTime(moment.hour, moment.minute, moment.second, moment.millisecond);
   switch (kind) {
-    case Kind::Date:
-      return Date(day, std::move(name));
-    case Kind::Time:
-      return Time(time, std::move(name));
-    default:
-      return Timestamp(day, time, std::move(name));
+    case Kind::Date: return Date(day, std::move(name));
+    case Kind::Time: return Time(time, std::move(name));
+    default: return Timestamp(day, time, std::move(name));
   }
 }
 
@@ -173,26 +170,23 @@ std::int32_t FieldValue::AsInteger() const {
       }
       return CheckedInt32(parsed, name_);
     }
-    default:
-      throw ConversionError(fmt::format("O campo {} não pode ser lido como inteiro", name_));
+    default: throw ConversionError(fmt::format("O campo {} não pode ser lido como inteiro", name_));
   }
 }
 
 std::string FieldValue::AsString() const {
   if (null_) return {};
   switch (kind_) {
-    case Kind::Text:
-      return text_;
+    case Kind::Text: return text_;
     case Kind::Integer: {
       if (scale_ >= 0) return std::to_string(integer_ * PowerOfTen(scale_));
       const std::int64_t divisor = PowerOfTen(-scale_);
-      const std::uint64_t magnitude = integer_ < 0 ? 0 - static_cast<std::uint64_t>(integer_)
-                                                   : static_cast<std::uint64_t>(integer_);
-      return fmt::format("{}{}{}{:0{}}", integer_ < 0 ? "-" : "", magnitude / divisor,
-                         Regional().decimal_separator, magnitude % divisor, -scale_);
+      const std::uint64_t magnitude =
+          integer_ < 0 ? 0 - static_cast<std::uint64_t>(integer_) : static_cast<std::uint64_t>(integer_);
+      return fmt::format("{}{}{}{:0{}}", integer_ < 0 ? "-" : "", magnitude / divisor, Regional().decimal_separator,
+                         magnitude % divisor, -scale_);
     }
-    case Kind::Float:
-      return fmt::format("{}", float_);
+    case Kind::Float: return fmt::format("{}", float_);
     case Kind::Date:
     case Kind::Time:
     case Kind::Timestamp: {
@@ -200,8 +194,7 @@ std::string FieldValue::AsString() const {
       const char ds = Regional().date_separator;
       const char ts = Regional().time_separator;
       const std::string date = fmt::format("{:02}{}{:02}{}{:04}", moment.day, ds, moment.month, ds, moment.year);
-      const std::string time =
-          fmt::format("{:02}{}{:02}{}{:02}", moment.hour, ts, moment.minute, ts, moment.second);
+      const std::string time = fmt::format("{:02}{}{:02}{}{:02}", moment.hour, ts, moment.minute, ts, moment.second);
       if (kind_ == Kind::Date) return date;
       if (kind_ == Kind::Time) return time;
       // A moment at midnight is written as its day alone.
@@ -215,14 +208,10 @@ std::string FieldValue::AsString() const {
 Currency FieldValue::AsCurrency() const {
   if (IsNull()) return Currency();
   switch (kind_) {
-    case Kind::Integer:
-      return Currency::FromScaled(integer_, scale_);
-    case Kind::Float:
-      return Currency::FromRaw(static_cast<std::int64_t>(std::llround(float_ * Currency::kScale)));
-    case Kind::Text:
-      return Currency::Parse(text_);
-    default:
-      throw ConversionError(fmt::format("O campo {} não pode ser lido como valor", name_));
+    case Kind::Integer: return Currency::FromScaled(integer_, scale_);
+    case Kind::Float: return Currency::FromRaw(static_cast<std::int64_t>(std::llround(float_ * Currency::kScale)));
+    case Kind::Text: return Currency::Parse(text_);
+    default: throw ConversionError(fmt::format("O campo {} não pode ser lido como valor", name_));
   }
 }
 
@@ -230,18 +219,13 @@ DateTime FieldValue::AsDateTime() const {
   if (null_) return DateTime::Zero();
   DateTime moment = DateTime::Zero();
   switch (kind_) {
-    case Kind::Date:
-      FromIscDate(date_, moment.year, moment.month, moment.day);
-      return moment;
-    case Kind::Time:
-      SetTimeOfDay(time_, moment);
-      return moment;
+    case Kind::Date: FromIscDate(date_, moment.year, moment.month, moment.day); return moment;
+    case Kind::Time: SetTimeOfDay(time_, moment); return moment;
     case Kind::Timestamp:
       FromIscDate(date_, moment.year, moment.month, moment.day);
       SetTimeOfDay(time_, moment);
       return moment;
-    default:
-      throw ConversionError(fmt::format("O campo {} não pode ser lido como data", name_));
+    default: throw ConversionError(fmt::format("O campo {} não pode ser lido como data", name_));
   }
 }
 
@@ -249,14 +233,10 @@ bool FieldValue::SameValue(const FieldValue& other) const {
   if (kind_ != other.kind_ || null_ != other.null_) return false;
   if (null_) return true;
   switch (kind_) {
-    case Kind::Text:
-      return text_ == other.text_;
-    case Kind::Integer:
-      return integer_ == other.integer_ && scale_ == other.scale_;
-    case Kind::Float:
-      return float_ == other.float_;
-    default:
-      return date_ == other.date_ && time_ == other.time_;
+    case Kind::Text: return text_ == other.text_;
+    case Kind::Integer: return integer_ == other.integer_ && scale_ == other.scale_;
+    case Kind::Float: return float_ == other.float_;
+    default: return date_ == other.date_ && time_ == other.time_;
   }
 }
 

@@ -8,8 +8,8 @@ namespace zendrel {
 namespace {
 
 TEST(FieldValue, NullReadsAsZeroEmptyAndZeroDate) {
-  for (const FieldValue::Kind kind : {FieldValue::Kind::Text, FieldValue::Kind::Integer, FieldValue::Kind::Date,
-                                      FieldValue::Kind::Timestamp}) {
+  for (const FieldValue::Kind kind :
+       {FieldValue::Kind::Text, FieldValue::Kind::Integer, FieldValue::Kind::Date, FieldValue::Kind::Timestamp}) {
     const FieldValue value = FieldValue::Null(kind, "C");
     EXPECT_TRUE(value.IsNull());
     EXPECT_EQ(value.AsString(), "");

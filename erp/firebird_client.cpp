@@ -10,8 +10,7 @@ namespace zendrel {
 namespace {
 
 template <typename Function>
-void Resolve(const ClientSymbolLookup& lookup, const std::string& library_name, const char* symbol,
-             Function& target) {
+void Resolve(const ClientSymbolLookup& lookup, const std::string& library_name, const char* symbol, Function& target) {
   void* address = lookup(symbol);
   if (address == nullptr) {
     throw DatabaseError("A biblioteca cliente do Firebird (" + library_name + ") não tem a função " + symbol,

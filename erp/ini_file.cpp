@@ -70,8 +70,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key, 
   return std::string(fallback);
 }
 
-std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& folder,
-                                                          std::string_view name) {
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& folder, std::string_view name) {
   std::error_code error;
   const std::filesystem::path exact = folder / std::string(name);
   if (std::filesystem::is_regular_file(exact, error)) return exact;

@@ -35,7 +35,6 @@ class IniFile {
 
 // The file named `name` in `folder`, found without regard to case (the exact
 // spelling first). Nothing when the folder holds no such file.
-std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& folder,
-                                                          std::string_view name);
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& folder, std::string_view name);
 
 }  // namespace zendrel

@@ -35,7 +35,7 @@ TEST(IniFile, ReadsLikeTheWindowsProfileFunctions) {
       {"Nenhuma", "Servidor", "padrao"},                      // missing section
       {"Tarvix", "Aspas", "x"},
       {"Tarvix", "Meia", "\"x"},
-      {"Tarvix", "Acento", "São João"},                       // Windows-1252 without a byte-order mark
+      {"Tarvix", "Acento", "São João"},  // Windows-1252 without a byte-order mark
       {"Outro", "Servidor", "errado"},
   };
   for (const Case& c : cases) EXPECT_EQ(ini.ReadString(c.section, c.key, "padrao"), c.expected) << c.key;

@@ -9,8 +9,8 @@
 namespace zendrel {
 
 struct PositionalSql {
-  std::string text;                  // the statement with each ":NAME" replaced by "?"
-  std::vector<std::string> names;    // the name at each "?", upper-cased, in order
+  std::string text;                // the statement with each ":NAME" replaced by "?"
+  std::vector<std::string> names;  // the name at each "?", upper-cased, in order
 };
 
 // Replaces ":NAME" (a letter or "_", then letters, digits, "_" or "$") outside string

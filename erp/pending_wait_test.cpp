@@ -113,7 +113,7 @@ TEST_F(PendingWaitTest, TransactionLeftOpenEndsTheReadWithALockTimeout) {
   }
   const auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_GE(waited, std::chrono::milliseconds(900));  // it did wait (the server counts whole seconds)
-  EXPECT_LT(waited, std::chrono::seconds(30));  // the time-out ended it, however busy the machine
+  EXPECT_LT(waited, std::chrono::seconds(30));        // the time-out ended it, however busy the machine
   EXPECT_FALSE(waiting.Active());
   // After the till commits, the next read delivers it.
   till_a_->Commit();

@@ -71,9 +71,7 @@ void Query::SetParam(std::string_view param, FieldValue value) {
   params_[name] = std::move(value);
 }
 
-void Query::SetInteger(std::string_view param, std::int32_t value) {
-  SetParam(param, FieldValue::Integer(value, 0));
-}
+void Query::SetInteger(std::string_view param, std::int32_t value) { SetParam(param, FieldValue::Integer(value, 0)); }
 
 void Query::SetText(std::string_view param, std::string_view utf8) {
   SetParam(param, utf8.empty() ? FieldValue::Null(FieldValue::Kind::Text) : FieldValue::Text(std::string(utf8)));
@@ -299,9 +297,10 @@ void Query::ExecSQL(long required_rows) {
   bool commit_sent = false;
   connection_.RunStatement(transaction_.auto_start_commit(), [this, required_rows, &commit_sent] {
     if (commit_sent) {
-      throw DatabaseError("A conexão com o banco de dados caiu durante a confirmação do comando; não se sabe "
-                          "se ele foi gravado",
-                          DatabaseError::kCommitOutcomeUnknown);
+      throw DatabaseError(
+          "A conexão com o banco de dados caiu durante a confirmação do comando; não se sabe "
+          "se ele foi gravado",
+          DatabaseError::kCommitOutcomeUnknown);
     }
     DoExec(required_rows, commit_sent);
   });
@@ -358,8 +357,7 @@ long Query::CountAffectedRows() const {
     const char item = *p;
     const auto length = static_cast<short>(api.vax_integer(p + 1, 2));
     const long value = api.vax_integer(p + 3, length);
-    if (item == isc_info_req_insert_count || item == isc_info_req_update_count ||
-        item == isc_info_req_delete_count) {
+    if (item == isc_info_req_insert_count || item == isc_info_req_update_count || item == isc_info_req_delete_count) {
       count += value;
     }
     p += 3 + length;

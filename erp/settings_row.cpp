@@ -88,14 +88,11 @@ void SettingsRow::WriteInteger(std::string_view column, std::int32_t value) {
       Write(index, FieldValue::Integer(unscaled, std::min(current.scale(), 0), current.name()));
       return;
     }
-    case FieldValue::Kind::Float:
-      Write(index, FieldValue::Float(value, current.name()));
-      return;
+    case FieldValue::Kind::Float: Write(index, FieldValue::Float(value, current.name())); return;
     case FieldValue::Kind::Text:
       Write(index, FieldValue::Text(std::to_string(value), current.name(), current.declared_length()));
       return;
-    default:
-      throw ConversionError("O campo " + current.name() + " não recebe um valor inteiro");
+    default: throw ConversionError("O campo " + current.name() + " não recebe um valor inteiro");
   }
 }
 
@@ -108,8 +105,7 @@ void SettingsRow::WriteDateTime(std::string_view column, const DateTime& value) 
     case FieldValue::Kind::Timestamp:
       Write(index, FieldValue::FromDateTime(current.kind(), value, current.name()));
       return;
-    default:
-      throw ConversionError("O campo " + current.name() + " não recebe uma data");
+    default: throw ConversionError("O campo " + current.name() + " não recebe uma data");
   }
 }
 
@@ -162,8 +158,7 @@ bool SettingsRow::MayTryAgain(const DatabaseError& error) const {
   }
   // Without a key, a row that matched nothing may have had another column changed
   // by the ERP; two rows that look alike stay a failure.
-  return error.code() == DatabaseError::kDataLayer && last_rows_affected_ == 0 && primary_key_ &&
-         primary_key_->empty();
+  return error.code() == DatabaseError::kDataLayer && last_rows_affected_ == 0 && primary_key_ && primary_key_->empty();
 }
 
 void SettingsRow::SendWrite(std::size_t index, const FieldValue& value) {
@@ -191,9 +186,8 @@ void SettingsRow::SendWrite(std::size_t index, const FieldValue& value) {
     if (read.IsNull()) {
       // An empty text reads as NULL, so the column may hold NULL or an empty text
       // (or a CHAR of blanks, which equals '').
-      sql += read.kind() == FieldValue::Kind::Text
-                 ? fmt::format("({0} IS NULL OR {0} = '')", read.name())
-                 : read.name() + " IS NULL";
+      sql += read.kind() == FieldValue::Kind::Text ? fmt::format("({0} IS NULL OR {0} = '')", read.name())
+                                                   : read.name() + " IS NULL";
     } else {
       const std::string param = fmt::format("CHAVE_{}", n + 1);
       sql += read.name() + " = :" + param;
@@ -216,9 +210,9 @@ void SettingsRow::SendWrite(std::size_t index, const FieldValue& value) {
   } catch (const DatabaseError& error) {
     if (error.code() != DatabaseError::kDataLayer || update.RowsAffected() == 1) throw;
     last_rows_affected_ = update.RowsAffected();
-    throw DatabaseError(fmt::format("A gravação de {} em PADRAO alterou {} linhas em vez de uma", current.name(),
-                                    last_rows_affected_),
-                        DatabaseError::kDataLayer);
+    throw DatabaseError(
+        fmt::format("A gravação de {} em PADRAO alterou {} linhas em vez de uma", current.name(), last_rows_affected_),
+        DatabaseError::kDataLayer);
   }
 }
 

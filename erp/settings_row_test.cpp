@@ -104,8 +104,7 @@ TEST_P(SettingsRowTest, OnlyTheLowestCodigoIsReadAndWritten) {
 }
 
 TEST_P(SettingsRowTest, NullSendIndexReadsAsZeroAndEmptyAndZeroAsZero) {
-  db_.Execute(
-      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ATIVARTOPVENDA, BRINDEXWEBSERVICE) VALUES (1, '', '  ', '')");
+  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ATIVARTOPVENDA, BRINDEXWEBSERVICE) VALUES (1, '', '  ', '')");
   row_.Open();
   EXPECT_EQ(row_.Field("BRINDEX_ULTIMOENVIOTOPVENDA").AsInteger(), 0);
   EXPECT_EQ(row_.ReadText("BRINDEX_ULTIMOENVIOTOPVENDA"), "");
@@ -260,8 +259,9 @@ TEST_P(SettingsRowTest, LockTimeOutIsTriedAgainWithinTheAttempts) {
 // caller gets the error, the row keeps what is stored and is not left locked, and
 // the failed value is not committed later together with another write.
 TEST_P(SettingsRowTest, RefusedCommitIsRolledBackAndLeavesTheRowFree) {
-  db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO, BRINDEX_ULTIMOENVIOTOPVENDA) "
-              "VALUES (1, '11', 40, 7)");
+  db_.Execute(
+      "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO, BRINDEX_ULTIMOENVIOTOPVENDA) "
+      "VALUES (1, '11', 40, 7)");
   db_.Execute("CREATE EXCEPTION INDICE_RECUSADO 'indice recusado'");
   db_.Execute(
       "CREATE TRIGGER RECUSA_INDICE_99 ON TRANSACTION COMMIT AS BEGIN "

@@ -30,8 +30,7 @@ bool IsDottedIPv4(std::string_view text) {
 
 }  // namespace
 
-std::string ReadTarvixSetting(const std::filesystem::path& folder, std::string_view key,
-                              std::string_view fallback) {
+std::string ReadTarvixSetting(const std::filesystem::path& folder, std::string_view key, std::string_view fallback) {
   const auto file = FindFileIgnoringCase(folder, "Tarvix.ini");
   if (!file) return std::string(fallback);
   return IniFile::Load(*file).ReadString("Tarvix", key, fallback);
@@ -41,9 +40,7 @@ std::string ReadTarvixSetting(std::string_view key, std::string_view fallback) {
   return ReadTarvixSetting(ExecutableFolder(), key, fallback);
 }
 
-std::string DefaultCaminho(const std::filesystem::path& folder) {
-  return (folder / "TARVIX.FDB").string();
-}
+std::string DefaultCaminho(const std::filesystem::path& folder) { return (folder / "TARVIX.FDB").string(); }
 
 std::string CapturarNomeComputador(const HostIdentity& host) {
   try {
@@ -107,8 +104,8 @@ ServerCheck CheckDatabaseServer(const std::filesystem::path& folder, const HostI
     check.match = ServerMatch::kLoopback;
   } else if (wanted == check.address) {
     check.match = ServerMatch::kAddress;
-  } else if (!wanted.empty() && std::find(check.interface_addresses.begin(), check.interface_addresses.end(),
-                                          wanted) != check.interface_addresses.end()) {
+  } else if (!wanted.empty() && std::find(check.interface_addresses.begin(), check.interface_addresses.end(), wanted) !=
+                                    check.interface_addresses.end()) {
     check.match = ServerMatch::kInterfaceAddress;
   } else if (wanted == name || wanted == name.substr(0, name.find('.'))) {
     check.match = ServerMatch::kName;

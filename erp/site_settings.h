@@ -14,8 +14,7 @@ namespace zendrel {
 
 // The value of `key` in section "Tarvix" of Tarvix.ini in `folder` (the file found
 // without regard to case), or `fallback` when the file, section or key is missing.
-std::string ReadTarvixSetting(const std::filesystem::path& folder, std::string_view key,
-                              std::string_view fallback);
+std::string ReadTarvixSetting(const std::filesystem::path& folder, std::string_view key, std::string_view fallback);
 // The same in the executable's folder.
 std::string ReadTarvixSetting(std::string_view key, std::string_view fallback);
 

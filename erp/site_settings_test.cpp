@@ -56,24 +56,23 @@ TEST_F(SiteSettingsTest, ServerCheck) {
     bool expected;
   };
   const Case cases[] = {
-      {nullptr, true},                      // no file: "localhost"
-      {"Servidor=LOCALHOST", true},         // lower-cased before comparing
+      {nullptr, true},               // no file: "localhost"
+      {"Servidor=LOCALHOST", true},  // lower-cased before comparing
       {"Servidor=Localhost", true},
       {"Servidor=127.0.0.1", true},
-      {"Servidor=192.168.0.10", true},      // the first address outside loopback
-      {"Servidor=10.0.0.5", false},         // a second resolved address does not count
-      {"Servidor=172.16.4.2", true},        // an interface's address
+      {"Servidor=192.168.0.10", true},  // the first address outside loopback
+      {"Servidor=10.0.0.5", false},     // a second resolved address does not count
+      {"Servidor=172.16.4.2", true},    // an interface's address
       {"Servidor=172.16.4.20", false},
-      {"Servidor=caixa01", true},           // the name in another case
+      {"Servidor=caixa01", true},  // the name in another case
       {"Servidor=outro", false},
-      {"Servidor=", false},                 // empty value: no default, matches nothing here
-      {"Caminho=x", true},                  // key missing: default
+      {"Servidor=", false},  // empty value: no default, matches nothing here
+      {"Caminho=x", true},   // key missing: default
   };
   for (const Case& c : cases) {
     std::filesystem::remove(folder_ / "tarvix.ini");
     if (c.servidor_line != nullptr) WriteIni("tarvix.ini", std::string("[Tarvix]\n") + c.servidor_line + "\n");
-    EXPECT_EQ(Computador_e_Servidor(folder_, host_), c.expected)
-        << (c.servidor_line ? c.servidor_line : "(no file)");
+    EXPECT_EQ(Computador_e_Servidor(folder_, host_), c.expected) << (c.servidor_line ? c.servidor_line : "(no file)");
   }
 }
 
@@ -161,9 +160,9 @@ TEST_F(SiteSettingsTest, ParameterLines) {
   CarregarParametrosConexao(connection, "SYSDBA", "trivel", folder_);
   const std::string caminho = (folder_ / "TARVIX.FDB").string();
   EXPECT_THAT(connection.Params(),
-              ElementsAre("DriverID=FB", "Pooled=false", "Database=" + caminho, "User_Name=SYSDBA",
-                          "Password=trivel", "Protocol=TCPIP", "Server=localhost", "Port=3050", "SQLDialect=3",
-                          "CharacterSet=ISO8859_1", "ExtendedMetaData=False", "OpenMode=Open"));
+              ElementsAre("DriverID=FB", "Pooled=false", "Database=" + caminho, "User_Name=SYSDBA", "Password=trivel",
+                          "Protocol=TCPIP", "Server=localhost", "Port=3050", "SQLDialect=3", "CharacterSet=ISO8859_1",
+                          "ExtendedMetaData=False", "OpenMode=Open"));
 
   WriteIni("TARVIX.ini", "[TARVIX]\nServidor=LOCALHOST\nCaminho=  C:\\Dados Tarvix\\TARVIX.FDB \n");
   CarregarParametrosConexao(connection, "SYSDBA", "gravulent", folder_);

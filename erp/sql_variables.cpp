@@ -125,10 +125,8 @@ FieldValue ReadColumn(const XSQLVAR& var) {
       const auto moment = Load<ISC_TIMESTAMP>(data);
       return FieldValue::Timestamp(moment.timestamp_date, moment.timestamp_time, std::move(name));
     }
-    case SQL_NULL:
-      return FieldValue::Null(FieldValue::Kind::Text, std::move(name));
-    default:
-      Fail("O campo " + name + " tem um tipo que a aplicação não lê (" + std::to_string(type) + ")");
+    case SQL_NULL: return FieldValue::Null(FieldValue::Kind::Text, std::move(name));
+    default: Fail("O campo " + name + " tem um tipo que a aplicação não lê (" + std::to_string(type) + ")");
   }
 }
 
@@ -159,18 +157,10 @@ void WriteParameter(XSQLVAR& var, const FieldValue& value, std::vector<char>& bu
       var.sqlscale = 0;
       break;
     }
-    case FieldValue::Kind::Integer:
-      PutScalar(var, buffer, value.unscaled(), SQL_INT64, value.scale());
-      break;
-    case FieldValue::Kind::Float:
-      PutScalar(var, buffer, value.float_value(), SQL_DOUBLE);
-      break;
-    case FieldValue::Kind::Date:
-      PutScalar(var, buffer, ISC_DATE{value.isc_date()}, SQL_TYPE_DATE);
-      break;
-    case FieldValue::Kind::Time:
-      PutScalar(var, buffer, ISC_TIME{value.isc_time()}, SQL_TYPE_TIME);
-      break;
+    case FieldValue::Kind::Integer: PutScalar(var, buffer, value.unscaled(), SQL_INT64, value.scale()); break;
+    case FieldValue::Kind::Float: PutScalar(var, buffer, value.float_value(), SQL_DOUBLE); break;
+    case FieldValue::Kind::Date: PutScalar(var, buffer, ISC_DATE{value.isc_date()}, SQL_TYPE_DATE); break;
+    case FieldValue::Kind::Time: PutScalar(var, buffer, ISC_TIME{value.isc_time()}, SQL_TYPE_TIME); break;
     case FieldValue::Kind::Timestamp:
       PutScalar(var, buffer, ISC_TIMESTAMP{value.isc_date(), value.isc_time()}, SQL_TIMESTAMP);
       break;

@@ -122,8 +122,8 @@ TEST(ReserveColumn, GivesEachTypeRoomAndRefusesBlobs) {
     std::size_t size;
   };
   // A VARCHAR needs its two length bytes; nothing gets less than eight.
-  for (const Case& c : {Case{SQL_VARYING | 1, 10, 12}, Case{SQL_TEXT, 20, 20}, Case{SQL_SHORT, 2, 8},
-                        Case{SQL_TIMESTAMP, 8, 8}}) {
+  for (const Case& c :
+       {Case{SQL_VARYING | 1, 10, 12}, Case{SQL_TEXT, 20, 20}, Case{SQL_SHORT, 2, 8}, Case{SQL_TIMESTAMP, 8, 8}}) {
     SCOPED_TRACE(c.sqltype);
     XSQLVAR var = Column(c.sqltype, c.sqllen);
     std::vector<char> buffer;
@@ -169,16 +169,16 @@ TEST(WriteParameter, EachValueGoesInItsOwnType) {
   const WriteCase cases[] = {
       {"text as Latin-1", SQL_VARYING | 1, 10, 0, kLatin1, FieldValue::Text("olá"), SQL_TEXT | 1, 3, 0, kLatin1, 0,
        Chars("ol\xe1")},
-      {"text cut to a CHAR's length", SQL_TEXT, 4, 0, kLatin1, FieldValue::Text("abcdef"), SQL_TEXT | 1, 4, 0,
-       kLatin1, 0, Chars("abcd")},
+      {"text cut to a CHAR's length", SQL_TEXT, 4, 0, kLatin1, FieldValue::Text("abcdef"), SQL_TEXT | 1, 4, 0, kLatin1,
+       0, Chars("abcd")},
       {"text for a number is not cut", SQL_LONG, 4, -2, 1, FieldValue::Text("123456"), SQL_TEXT | 1, 6, 0, 0, 0,
        Chars("123456")},
       {"NULL keeps the described type", SQL_VARYING, 10, 0, kLatin1, FieldValue::Null(FieldValue::Kind::Integer),
        SQL_VARYING | 1, 10, 0, kLatin1, -1, std::vector<char>(12, 0)},
       {"an empty text is NULL", SQL_LONG, 4, 0, 0, FieldValue::Text(""), SQL_LONG | 1, 4, 0, 0, -1,
        std::vector<char>(8, 0)},
-      {"integer with its own scale", SQL_LONG | 1, 4, -3, 1, FieldValue::Integer(15075, -2), SQL_INT64 | 1, 8, -2,
-       0, 0, Bytes(std::int64_t{15075})},
+      {"integer with its own scale", SQL_LONG | 1, 4, -3, 1, FieldValue::Integer(15075, -2), SQL_INT64 | 1, 8, -2, 0, 0,
+       Bytes(std::int64_t{15075})},
       {"integer for a text", SQL_VARYING | 1, 10, 0, kLatin1, FieldValue::Integer(-7, 0), SQL_INT64 | 1, 8, 0, 0, 0,
        Bytes(std::int64_t{-7})},
       {"float", SQL_DOUBLE, 8, 0, 0, FieldValue::Float(2.5), SQL_DOUBLE | 1, 8, 0, 0, 0, Bytes(2.5)},
@@ -186,8 +186,8 @@ TEST(WriteParameter, EachValueGoesInItsOwnType) {
        Bytes(ISC_DATE{59000})},
       {"time", SQL_TYPE_TIME, 4, 0, 0, FieldValue::Time(45000000), SQL_TYPE_TIME | 1, 4, 0, 0, 0,
        Bytes(ISC_TIME{45000000})},
-      {"timestamp for a text", SQL_VARYING, 30, 0, kLatin1, FieldValue::Timestamp(59000, 45000000),
-       SQL_TIMESTAMP | 1, 8, 0, 0, 0, Bytes(moment)},
+      {"timestamp for a text", SQL_VARYING, 30, 0, kLatin1, FieldValue::Timestamp(59000, 45000000), SQL_TIMESTAMP | 1,
+       8, 0, 0, 0, Bytes(moment)},
   };
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.what);

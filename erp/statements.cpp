@@ -62,8 +62,8 @@ const char* const S9 = "DELETE FROM BRINDEX_MOV_TOPVENDAS";
 
 std::string S10StartDayText(const DateTime& start_day) {
   const char separator = Regional().date_separator;
-  const std::string text = fmt::format("{}{}{}{}{:04}", start_day.month, separator, start_day.day, separator,
-                                       start_day.year);
+  const std::string text =
+      fmt::format("{}{}{}{}{:04}", start_day.month, separator, start_day.day, separator, start_day.year);
   std::string quoted = "'";
   for (const char c : text) {
     if (c == '\'') quoted += '\'';

@@ -32,7 +32,7 @@ std::string Transaction::ParameterBlock() const {
   tpb += static_cast<char>(mode_ == TransactionMode::ReadWriteReadCommitted ? isc_tpb_write : isc_tpb_read);
   tpb += static_cast<char>(isc_tpb_read_committed);
   tpb += static_cast<char>(mode_ == TransactionMode::ReadOnlyWaitingReadCommitted ? isc_tpb_no_rec_version
-                                                                                   : isc_tpb_rec_version);
+                                                                                  : isc_tpb_rec_version);
   // Waiting, but never forever: an ERP transaction left open must not hang the cycle.
   tpb += static_cast<char>(isc_tpb_wait);
   const auto seconds = static_cast<std::uint32_t>(std::max<std::int64_t>(1, lock_timeout_.count()));
@@ -118,8 +118,7 @@ void Transaction::BeginUse() {
   if (!Active()) {
     if (!auto_start_commit_) {
       if (lost_) {
-        throw DatabaseError("A transação foi perdida com a conexão com o banco de dados",
-                            DatabaseError::kDataLayer);
+        throw DatabaseError("A transação foi perdida com a conexão com o banco de dados", DatabaseError::kDataLayer);
       }
       throw DatabaseError("A transação não está ativa", DatabaseError::kDataLayer);
     }

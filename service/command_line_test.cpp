@@ -33,6 +33,7 @@ TEST(CommandLine, JsonAsksForTheStatusReportAsJson) {
   }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Switches, CommandLineCases,
     ::testing::Values(
@@ -67,6 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+// clang-format on
 
 }  // namespace
 }  // namespace zendrel

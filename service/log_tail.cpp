@@ -25,14 +25,10 @@ bool ReadBytes(std::ifstream& in, std::uint64_t offset, std::size_t count, std::
 
 std::string Decode(std::string_view bytes, Encoding encoding) {
   switch (encoding) {
-    case Encoding::kUtf16Le:
-      return Utf16ToUtf8(bytes, false);
-    case Encoding::kUtf16Be:
-      return Utf16ToUtf8(bytes, true);
-    case Encoding::kUtf8:
-      return SanitizeUtf8(bytes);
-    case Encoding::kUnmarked:
-      break;
+    case Encoding::kUtf16Le: return Utf16ToUtf8(bytes, false);
+    case Encoding::kUtf16Be: return Utf16ToUtf8(bytes, true);
+    case Encoding::kUtf8: return SanitizeUtf8(bytes);
+    case Encoding::kUnmarked: break;
   }
   const std::string as_utf8 = SanitizeUtf8(bytes);
   return as_utf8 == bytes ? as_utf8 : Windows1252ToUtf8(bytes);

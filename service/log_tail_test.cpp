@@ -22,9 +22,8 @@ namespace fs = std::filesystem;
 class LogTailTest : public ::testing::Test {
  protected:
   LogTailTest()
-      : folder_(fs::temp_directory_path() / fmt::format("zendrel-log-tail-{}", ::testing::UnitTest::GetInstance()
-                                                                                    ->current_test_info()
-                                                                                    ->name())),
+      : folder_(fs::temp_directory_path() /
+                fmt::format("zendrel-log-tail-{}", ::testing::UnitTest::GetInstance()->current_test_info()->name())),
         clock_(DateTime{2026, 12, 10, 9, 30, 0, 0}) {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
@@ -66,11 +65,13 @@ TEST_P(LogTailEncodings, DecodesByTheMarkAndKeepsTheLastEntriesInOrder) {
   EXPECT_EQ(tail.entries.back(), "10/12/2026 09:30:12 - Falha na conexão com o banco de dados!!! nº 12");
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Marks, LogTailEncodings,
                          ::testing::Values(EncodingCase{"unmarked", ""}, EncodingCase{"utf8", "\xEF\xBB\xBF"},
                                            EncodingCase{"utf16le", "\xFF\xFE"},
                                            EncodingCase{"utf16be", "\xFE\xFF"}),
                          [](const ::testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
+// clang-format on
 
 TEST_F(LogTailTest, AnUnmarkedLogThatIsNotUtf8IsReadAsWindows1252) {
   // What the service writes on a Brazilian Windows into a log without a mark.

@@ -58,8 +58,8 @@ class MessageWindow {
  public:
   explicit MessageWindow(WindowTarget& target) {
     RegisterWindowClassOnce();
-    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
-                              nullptr);
+    window_ =
+        CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (window_ == nullptr) throw std::runtime_error("CreateWindowExW: " + SystemErrorText(GetLastError()));
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&target));
   }
@@ -256,7 +256,7 @@ class WindowsPollTimer final : public PollTimer, private WindowTarget {
       arm_failure_.clear();
       if (enabled_) {
         const auto count = interval_.count();
-        const UINT elapse = count < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM
+        const UINT elapse = count < USER_TIMER_MINIMUM   ? USER_TIMER_MINIMUM
                             : count > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM
                                                          : static_cast<UINT>(count);
         // Re-setting timer 1 of the window restarts its countdown.

@@ -34,8 +34,10 @@ TEST_P(WindowsProgramOnceUnderWine, Case) {
   GetParam().check(*this, outcome);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(EndToEnd, WindowsProgramOnceUnderWine, ::testing::ValuesIn(EndToEndCycle::Cases()),
                          CaseName);
+// clang-format on
 
 }  // namespace
 }  // namespace zendrel::testing

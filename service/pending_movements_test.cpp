@@ -28,10 +28,10 @@ class PendingMovements : public PollCycle {
   // The next movement number is `number` + 1 (RESTART WITH means that on Firebird 3
   // and the next value itself on Firebird 4, so the generator is stepped instead).
   void LastPontosNumberTaken(int number) const {
-    db_->Execute(fmt::format(
-        "EXECUTE BLOCK AS DECLARE N BIGINT; "
-        "BEGIN N = GEN_ID(GEN_BRINDEX_PONTOS, {} - GEN_ID(GEN_BRINDEX_PONTOS, 0)); END",
-        number));
+    db_->Execute(
+        fmt::format("EXECUTE BLOCK AS DECLARE N BIGINT; "
+                    "BEGIN N = GEN_ID(GEN_BRINDEX_PONTOS, {} - GEN_ID(GEN_BRINDEX_PONTOS, 0)); END",
+                    number));
   }
 
   static constexpr const char* kInsertPontos =

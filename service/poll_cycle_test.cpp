@@ -6,7 +6,6 @@
 namespace zendrel::testing {
 namespace {
 
-
 // ---- Whether to work at all, and the connection ----
 
 TEST_F(PollCycle, OnAnotherMachineNothingIsAttemptedAndNothingLogged) {
@@ -140,9 +139,9 @@ TEST_F(PollCycle, PointsResetBeforeTheFirstMovementResendsEverything) {
   InsertPontos(101, "VV", 601, "10", "111.222.333-96", "2026-11-20");
   InsertPontos(102, "VV", 602, "10", "111.222.333-96", "2026-11-21");
   InsertPontos(103, "VV", 603, "10", "111.222.333-96", "2026-11-22");
-  platform_->Script("GET", "/v1/reset",
-                    {ScriptedReply::Json(200, R"([{"data":"2026-11-01T10:00:00","uri":" r-1 "}])"),
-                     ScriptedReply::Json(200, "[]")});
+  platform_->Script(
+      "GET", "/v1/reset",
+      {ScriptedReply::Json(200, R"([{"data":"2026-11-01T10:00:00","uri":" r-1 "}])"), ScriptedReply::Json(200, "[]")});
   EXPECT_TRUE(RunCycle());
   const auto acks = Only(platform_->Requests(), "POST", "/v1/reset");
   ASSERT_EQ(acks.size(), 1u);
@@ -190,12 +189,12 @@ TEST_F(PollCycle, TopSalesFirstRunRebuildsFromTodayWritesZeroAndSends) {
   CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = NULL");
   InsertMovTopVendas(5, "2026-01-01", "08:00:00", 1, "789", "1", 42);  // an old row: the rebuild drops it
   db_->Execute("ALTER SEQUENCE GEN_BRINDEX_MOV_TOPVENDAS RESTART WITH 5");
-  InsertVenda(10, "2026-12-09", 1, "789");               // before today
+  InsertVenda(10, "2026-12-09", 1, "789");                           // before today
   InsertVenda(11, "2026-12-10", 1, "789", "'2026-12-10 11:00:00'");  // cancelled
-  InsertVenda(12, "2026-12-10", 3, "789");               // salesperson without CPF
+  InsertVenda(12, "2026-12-10", 3, "789");                           // salesperson without CPF
   InsertVenda(13, "2026-12-10", 1, "789");
   InsertVenda(14, "2026-12-10", 2, "789");
-  InsertVenda(15, "2026-12-10", 2, "000");               // not a campaign product
+  InsertVenda(15, "2026-12-10", 2, "000");  // not a campaign product
   EXPECT_TRUE(RunCycle());
   EXPECT_EQ(Rows("SELECT CODIGOMOVIMENTO, VENDEDOR, TIPO FROM BRINDEX_MOV_TOPVENDAS ORDER BY SEQUENCIAL"),
             (std::vector<std::string>{"13|1|V", "14|2|V"}));
@@ -263,8 +262,7 @@ TEST_F(PollCycle, TopSalesSendsInOrderSkipsRowsWithoutSalespersonAndStopsAtARefu
   InsertMovTopVendas(3, "2021-09-24", "08:00:00", 2, "789", "2.5", 57, "D");
   InsertMovTopVendas(4, "2021-09-24", "09:00:00", 2, "789", "1", 58);
   platform_->Script("POST", "/v1/lancador",
-                    {ScriptedReply::Json(200, "{}"), ScriptedReply::Json(200, "{}"),
-                     ScriptedReply::Json(404, "{}")});
+                    {ScriptedReply::Json(200, "{}"), ScriptedReply::Json(200, "{}"), ScriptedReply::Json(404, "{}")});
   EXPECT_TRUE(RunCycle());
   const auto postings = Postings();
   ASSERT_EQ(postings.size(), 3u);
@@ -310,12 +308,14 @@ TEST_P(ProductRefresh, RunsOnceADay) {
   }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(StoredDay, ProductRefresh,
                          ::testing::Values(RefreshCase{"NULL", true},
                                            RefreshCase{"'2026-12-10 00:00:00'", false},
                                            RefreshCase{"'2026-12-09 23:59:59'", true},
                                            RefreshCase{"'2026-12-11 00:00:00'", false}),
                          RefreshCaseName);
+// clang-format on
 
 TEST_F(PollCycle, ProductNamesAreUpperCasedOnlyInAsciiLetters) {
   CreateTopSalesDatabase("BRINDEX_ULTIMODOWNLODPRODUTOS = NULL");

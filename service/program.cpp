@@ -41,12 +41,12 @@ std::vector<std::string> OnceFailures(const CycleOutcome& cycle, std::size_t log
   } else if (cycle.server_checked && !cycle.connected) {
     reasons.push_back("o banco de dados não foi alcançado");
   } else if (cycle.campaigns_run < cycle.campaigns_on) {
-    reasons.push_back(fmt::format("{} de {} campanhas ligadas não chegaram ao fim", cycle.campaigns_on - cycle.campaigns_run,
-                                  cycle.campaigns_on));
+    reasons.push_back(fmt::format("{} de {} campanhas ligadas não chegaram ao fim",
+                                  cycle.campaigns_on - cycle.campaigns_run, cycle.campaigns_on));
   }
   if (log_entries > 0) {
-    reasons.push_back(fmt::format("o ciclo escreveu {} {} no log (acima)", log_entries,
-                                  log_entries == 1 ? "entrada" : "entradas"));
+    reasons.push_back(
+        fmt::format("o ciclo escreveu {} {} no log (acima)", log_entries, log_entries == 1 ? "entrada" : "entradas"));
   }
   return reasons;
 }
@@ -87,7 +87,8 @@ std::unique_ptr<RelayLock> TakeRelayLock(ProgramMode mode) {
     refusal = mode == ProgramMode::Once
                   ? "O serviço " + std::string(kServiceName) +
                         " (ou outra execução do Zendrel desta pasta) já está em execução; nada foi feito. "
-                        "Para parar o serviço: " + ServiceStopCommand()
+                        "Para parar o serviço: " +
+                        ServiceStopCommand()
                   : "Outra execução do Zendrel desta pasta já está em andamento; este processo termina sem "
                     "fazer nada";
   } catch (const std::exception& e) {
@@ -112,18 +113,15 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
   const CommandLine line = ParseCommandLine(args);
   auto host = CreateServiceHost(host_options);
   switch (line.mode) {
-    case ProgramMode::Install:
-      return host->Install(line.silent);
-    case ProgramMode::Uninstall:
-      return host->Uninstall(line.silent);
+    case ProgramMode::Install: return host->Install(line.silent);
+    case ProgramMode::Uninstall: return host->Uninstall(line.silent);
     case ProgramMode::Status:
       // No module: the report holds its own read-only attachment, and no timer runs.
-      return ReportStatus(module_settings.settings_folder.empty() ? ExecutableFolder() : module_settings.settings_folder,
-                          SystemHostIdentity(), CurrentApiSettings(), std::cout,
-                          line.json ? StatusFormat::kJson : StatusFormat::kText);
+      return ReportStatus(
+          module_settings.settings_folder.empty() ? ExecutableFolder() : module_settings.settings_folder,
+          SystemHostIdentity(), CurrentApiSettings(), std::cout, line.json ? StatusFormat::kJson : StatusFormat::kText);
     case ProgramMode::Once:
-    case ProgramMode::Service:
-      break;
+    case ProgramMode::Service: break;
   }
 
   // Held until the process ends: two relays would read the same send index and post

@@ -5,6 +5,4 @@
 
 #include "service/program_entry.h"
 
-int main(int argc, char** argv) {
-  return zendrel::ProgramEntry(std::vector<std::string>(argv + 1, argv + argc));
-}
+int main(int argc, char** argv) { return zendrel::ProgramEntry(std::vector<std::string>(argv + 1, argv + argc)); }

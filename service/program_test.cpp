@@ -55,7 +55,9 @@ std::string ExpectedUnit(const std::string& exec_start) {
          "\n"
          "[Service]\n"
          "Type=simple\n"
-         "ExecStart=" + exec_start + "\n"
+         "ExecStart=" +
+         exec_start +
+         "\n"
          "Restart=on-failure\n"
          "RestartSec=30\n"
          "# A stop lets the poll cycle in progress finish, so that no movement is posted\n"
@@ -97,7 +99,8 @@ TEST(ProgramInstall, SilentSuppressesOnlyTheSuccessMessage) {
   const auto again = RunToEnd(kProgram, {"-uninstall", "/silent"}, env);
   EXPECT_NE(again.status, 0);
   EXPECT_EQ(again.out, "");
-  EXPECT_EQ(again.err.rfind("Service \"Zendrel - Serviço para envio do porntos\" failed to uninstall with error: \"", 0), 0u)
+  EXPECT_EQ(
+      again.err.rfind("Service \"Zendrel - Serviço para envio do porntos\" failed to uninstall with error: \"", 0), 0u)
       << again.err;
 }
 
@@ -122,8 +125,7 @@ TEST(ProgramInstall, AnExecutablePathWithABlankIsQuoted) {
 
   const auto installed = RunToEnd(copy.string(), {"-install"}, {{"ZENDREL_TEST_UNIT_DIR", units.path().string()}});
   ASSERT_EQ(installed.status, 0) << installed.err;
-  EXPECT_EQ(ReadFile(units.path() / "SrvZendrel.service"),
-            ExpectedUnit("\"" + fs::canonical(copy).string() + "\""));
+  EXPECT_EQ(ReadFile(units.path() / "SrvZendrel.service"), ExpectedUnit("\"" + fs::canonical(copy).string() + "\""));
 }
 
 // With no switch the program runs as the service until systemd's SIGTERM; idle, it

@@ -61,7 +61,8 @@ std::unique_ptr<RelayLock> TryTakeRelayLock(const std::filesystem::path& install
   // Readable by all: the lock says nothing secret, and any user may look at it.
   const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (descriptor < 0) {
-    throw std::runtime_error(fmt::format("Não foi possível abrir o arquivo de trava {}: {}", path, std::strerror(errno)));
+    throw std::runtime_error(
+        fmt::format("Não foi possível abrir o arquivo de trava {}: {}", path, std::strerror(errno)));
   }
   auto lock = std::make_unique<FileRelayLock>(descriptor);
   while (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {

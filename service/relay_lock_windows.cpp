@@ -57,7 +57,8 @@ std::unique_ptr<RelayLock> TryTakeRelayLock(const std::filesystem::path& install
     // A mutex the service (as LocalSystem) made may refuse a user's process: it
     // exists, so a relay holds it.
     if (error == ERROR_ACCESS_DENIED) return nullptr;
-    throw std::runtime_error(fmt::format("Não foi possível criar o mutex {}: {}", Narrow(name), SystemErrorText(error)));
+    throw std::runtime_error(
+        fmt::format("Não foi possível criar o mutex {}: {}", Narrow(name), SystemErrorText(error)));
   }
   if (error == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);

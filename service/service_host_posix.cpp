@@ -28,10 +28,14 @@ const std::filesystem::path kSystemUnitFolder = "/etc/systemd/system";
 std::string UnitExecStart(const std::filesystem::path& executable) {
   std::string escaped;
   for (char c : executable.string()) {
-    if (c == '%') escaped += "%%";
-    else if (c == '\\') escaped += "\\\\";
-    else if (c == '"') escaped += "\\\"";
-    else escaped += c;
+    if (c == '%')
+      escaped += "%%";
+    else if (c == '\\')
+      escaped += "\\\\";
+    else if (c == '"')
+      escaped += "\\\"";
+    else
+      escaped += c;
   }
   if (executable.string().find(' ') != std::string::npos) return "\"" + escaped + "\"";
   return escaped;
@@ -86,8 +90,8 @@ void Systemctl(const std::vector<std::string>& args) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::string command = "systemctl";
     for (const std::string& a : args) command += " " + a;
-    throw std::runtime_error(fmt::format("'{}' failed (exit status {})", command,
-                                         WIFEXITED(status) ? WEXITSTATUS(status) : -1));
+    throw std::runtime_error(
+        fmt::format("'{}' failed (exit status {})", command, WIFEXITED(status) ? WEXITSTATUS(status) : -1));
   }
 }
 
@@ -135,8 +139,7 @@ class SystemdServiceHost final : public ServiceHost {
       if (!silent) std::cout << "Service uninstalled successfully" << std::endl;
       return 0;
     } catch (const std::exception& e) {
-      std::cerr << fmt::format("Service \"{}\" failed to uninstall with error: \"{}\"", kServiceDisplayName,
-                               e.what())
+      std::cerr << fmt::format("Service \"{}\" failed to uninstall with error: \"{}\"", kServiceDisplayName, e.what())
                 << std::endl;
       return 1;
     }

@@ -219,7 +219,8 @@ class ScmServiceHost final : public ServiceHost {
     if (worker != 0 && !PostThreadMessageW(worker, kServiceControlMessage, code, 0)) {
       const DWORD error = GetLastError();
       try {
-        ReportHostEvent(kServiceName, fmt::format("Service control {} not delivered: {}", code, SystemErrorText(error)));
+        ReportHostEvent(kServiceName,
+                        fmt::format("Service control {} not delivered: {}", code, SystemErrorText(error)));
       } catch (...) {  // NOLINT(bugprone-empty-catch): nothing is left to report it with
       }
     }
@@ -288,11 +289,8 @@ class ScmServiceHost final : public ServiceHost {
           ReportStatus(SERVICE_CONTINUE_PENDING);
           ReportStatus(SERVICE_RUNNING);
           break;
-        case SERVICE_CONTROL_INTERROGATE:
-          ReportStatus(current_state_.load());
-          break;
-        default:
-          break;  // accepted and ignored
+        case SERVICE_CONTROL_INTERROGATE: ReportStatus(current_state_.load()); break;
+        default: break;  // accepted and ignored
       }
     } catch (const std::exception& e) {
       if (const char* name = ControlName(code)) {

@@ -170,7 +170,8 @@ TEST_F(ServiceRun, BesideTheRunningServiceOnlyStatusRuns) {
   EXPECT_EQ(second_service.status, 1);
   const auto log = installation.Log();
   ASSERT_EQ(log.size(), log_before + 1);
-  EXPECT_EQ(log.back(), "Outra execução do Zendrel desta pasta já está em andamento; este processo termina sem fazer nada");
+  EXPECT_EQ(log.back(),
+            "Outra execução do Zendrel desta pasta já está em andamento; este processo termina sem fazer nada");
 
   const RunResult status = RunToEnd(installation.program(), {"-status"}, kQuickProgram);
   EXPECT_NE(status.out.find("Zendrel - situação em"), std::string::npos) << status.out << status.err;
@@ -205,8 +206,7 @@ class ProgramOnce : public PollCycle {
   }
 
   void WriteSettings(const std::string& servidor, const std::string& caminho) {
-    std::ofstream(folder_ / "Tarvix.ini") << "[Tarvix]\r\nServidor=" << servidor << "\r\nCaminho=" << caminho
-                                          << "\r\n";
+    std::ofstream(folder_ / "Tarvix.ini") << "[Tarvix]\r\nServidor=" << servidor << "\r\nCaminho=" << caminho << "\r\n";
   }
   // Tarvix.ini of the test database.
   void UseTestDatabase() {

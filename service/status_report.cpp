@@ -158,8 +158,8 @@ struct Campaign {
 };
 
 constexpr Campaign kCampaigns[] = {
-    {"Campanha de pontos", "campanha_pontos", padrao::kAtivaPontos, padrao::kUrlPontos, padrao::kIndicePontos,
-     false, "MovimentoPontos: "},
+    {"Campanha de pontos", "campanha_pontos", padrao::kAtivaPontos, padrao::kUrlPontos, padrao::kIndicePontos, false,
+     "MovimentoPontos: "},
     {"Campanha top vendas", "campanha_top_vendas", padrao::kAtivaTopVendas, padrao::kUrlTopVendas,
      padrao::kIndiceTopVendas, true, "MovimentoTopVendas: "},
 };
@@ -209,8 +209,8 @@ std::string PendingText(Query& query, std::string_view parameter, std::int32_t i
 
 // The movement the campaign sends next and, when the log holds the platform's refusal
 // of it, that the campaign is held there.
-void ReportFirstPending(StatusPrinter& print, const Campaign& campaign, Connection& connection,
-                        Transaction& read_only, std::int32_t index, const std::vector<std::string>& log_entries) {
+void ReportFirstPending(StatusPrinter& print, const Campaign& campaign, Connection& connection, Transaction& read_only,
+                        std::int32_t index, const std::vector<std::string>& log_entries) {
   const std::optional<FirstPending> first = ReadFirstPending(connection, read_only, campaign.top_sales, index);
   if (!first) return;
   print.Line("Primeiro pendente", first->description);
@@ -235,8 +235,8 @@ std::string HoldersText(Connection& connection, const PendingTable& table) {
 }
 
 // The campaign's lines from the database.
-void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row,
-                        Connection& connection, Transaction& read_only, const std::vector<std::string>& log_entries) {
+void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row, Connection& connection,
+                        Transaction& read_only, const std::vector<std::string>& log_entries) {
   const std::string on_text = row.Field(campaign.switch_column).AsString();
   print.Line("Ligada", on_text == "Y" ? "sim" : fmt::format("não ({} = '{}')", campaign.switch_column, on_text));
   const std::string url = row.Field(campaign.url_column).AsString();
@@ -324,8 +324,7 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
   } else {
     print.Line("Reset pendente",
                fmt::format("sim, desde {} (uri \"{}\"); será aplicado e confirmado pelo serviço no próximo ciclo",
-                           reply->Data.IsZero() ? "(sem data)" : DayText(reply->Data),
-                           reply->Uri));
+                           reply->Data.IsZero() ? "(sem data)" : DayText(reply->Data), reply->Uri));
   }
   return true;
 }
@@ -385,8 +384,8 @@ Problems ReportDatabase(StatusPrinter& print, const fs::path& folder, Connection
 }
 
 // Each campaign's lines from the database.
-Problems ReportCampaigns(StatusPrinter& print, const SettingsRow& row, Connection& connection,
-                         Transaction& read_only, const std::vector<std::string>& log_entries) {
+Problems ReportCampaigns(StatusPrinter& print, const SettingsRow& row, Connection& connection, Transaction& read_only,
+                         const std::vector<std::string>& log_entries) {
   Problems problems;
   for (const Campaign& campaign : kCampaigns) {
     print.Title(campaign.title, campaign.key);

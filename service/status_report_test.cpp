@@ -85,8 +85,8 @@ class StatusReport : public PollCycle {
   // generator a rebuild would move.
   std::vector<std::string> DatabaseContents() const {
     std::vector<std::string> contents;
-    for (const char* table : {"PADRAO", "BRINDEX_PONTOS", "BRINDEX_MOV_TOPVENDAS", "BRINDEX_PROD_TOPVENDAS",
-                              "FUNCIONARIOS", "VENDAS"}) {
+    for (const char* table :
+         {"PADRAO", "BRINDEX_PONTOS", "BRINDEX_MOV_TOPVENDAS", "BRINDEX_PROD_TOPVENDAS", "FUNCIONARIOS", "VENDAS"}) {
       contents.push_back(std::string("-- ") + table);
       for (const std::string& row : Rows(std::string("SELECT * FROM ") + table + " ORDER BY 1")) {
         contents.push_back(row);
@@ -212,7 +212,8 @@ TEST_F(StatusReport, ChangesNothingInTheDatabaseEvenWhenTheServiceWouldWrite) {
 TEST_F(StatusReport, APendingResetIsReportedButNotAcknowledged) {
   CreateDatabase("BRINDEX_ULTIMOENVIO = 103");
   InsertPontos(103, "VV", 603, "10", "111.222.333-96", "2026-11-22");
-  platform_->Script("GET", "/v1/reset", {ScriptedReply::Json(200, R"([{"data":"2026-11-01T10:00:00","uri":" r-1 "}])")});
+  platform_->Script("GET", "/v1/reset",
+                    {ScriptedReply::Json(200, R"([{"data":"2026-11-01T10:00:00","uri":" r-1 "}])")});
 
   EXPECT_EQ(Report(), 0) << output_;
   EXPECT_EQ(Value(output_, "Reset pendente"),
@@ -252,8 +253,7 @@ TEST_P(StatusReportPlatformDown, ExitsOneAndShowsWhyWithoutWritingTheLog) {
   EXPECT_EQ(platform[1].rfind("não responde (", 0), 0u) << platform[1];
   EXPECT_NE(platform[1].find("Falha na Comunicação com o Servidor da Brindex!!!"), std::string::npos);
   // Why no reply came, which the log does not say.
-  EXPECT_NE(platform[1].find("\nsem resposta: "), std::string::npos)
-      << output_;
+  EXPECT_NE(platform[1].find("\nsem resposta: "), std::string::npos) << output_;
   EXPECT_EQ(Values(output_, "Reset pendente"), (std::vector<std::string>{"não", "desconhecido"}));
   EXPECT_NE(Value(output_, "Motivos").find("Campanha top vendas: a plataforma não responde"), std::string::npos);
 
@@ -333,8 +333,9 @@ TEST_F(StatusReport, NamesTheFirstPendingMovementAndTheRefusalThatHoldsItThere) 
   LogFile(ServiceLog(), november).Append("MovimentoTopVendas: recusa de um movimento já enviado");
   LogFile service_log(ServiceLog(), clock_);
   service_log.Append("MovimentoPontos: CPF não cadastrado na campanha");
-  service_log.Append("MovimentoPontos: Movimentos pendentes presos por uma transação do ERP ainda aberta; "
-                     "o envio para aqui e o próximo ciclo tenta novamente.");
+  service_log.Append(
+      "MovimentoPontos: Movimentos pendentes presos por uma transação do ERP ainda aberta; "
+      "o envio para aqui e o próximo ciclo tenta novamente.");
 
   EXPECT_EQ(Report(), 0) << output_;
   const std::string pontos = Section(output_, "Campanha de pontos");
@@ -488,6 +489,7 @@ TEST_P(ServerVerdict, SaysWhyThisMachineCountsAsTheServerOrNot) {
   fs::remove_all(folder);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Servidor, ServerVerdict,
     ::testing::Values(
@@ -504,6 +506,7 @@ INSTANTIATE_TEST_SUITE_P(
       for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
       return name;
     });
+// clang-format on
 
 }  // namespace
 }  // namespace zendrel::testing

@@ -58,11 +58,10 @@ std::optional<FirstPending> ReadFirstPending(Connection& connection, Transaction
                                     OrNone(query.Field("CODIGOPRODUTO").AsString()),
                                     OrNone(query.Field("CPF").AsString()), query.Field("CODIGOMOVIMENTO").AsString());
   } else {
-    first.description = fmt::format("movimento {} de {}, CPF {}, tipo {}, identificação {}",
-                                    query.Field("MOVIMENTO").AsString(), DayText(first.day),
-                                    OrNone(query.Field("CPF").AsString()),
-                                    OrNone(query.Field("TIPOMOVIMENTO").AsString()),
-                                    query.Field("IDENTIFICACAO_MOVIMENTO").AsString());
+    first.description =
+        fmt::format("movimento {} de {}, CPF {}, tipo {}, identificação {}", query.Field("MOVIMENTO").AsString(),
+                    DayText(first.day), OrNone(query.Field("CPF").AsString()),
+                    OrNone(query.Field("TIPOMOVIMENTO").AsString()), query.Field("IDENTIFICACAO_MOVIMENTO").AsString());
   }
   query.Close();
   return first;

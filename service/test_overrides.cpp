@@ -26,8 +26,8 @@ std::optional<FixedClock> EnvClock(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr || *value == '\0') return std::nullopt;
   DateTime moment;
-  if (std::sscanf(value, "%d-%d-%d %d:%d:%d", &moment.year, &moment.month, &moment.day, &moment.hour,
-                  &moment.minute, &moment.second) != 6) {
+  if (std::sscanf(value, "%d-%d-%d %d:%d:%d", &moment.year, &moment.month, &moment.day, &moment.hour, &moment.minute,
+                  &moment.second) != 6) {
     throw std::invalid_argument(std::string(name) + " is not YYYY-MM-DD HH:MM:SS: " + value);
   }
   return FixedClock(moment);
@@ -40,7 +40,8 @@ void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& hos
   if (auto v = EnvNumber("ZENDREL_TEST_FIRST_INTERVAL_MS")) module_settings.first_interval = milliseconds(*v);
   if (auto v = EnvNumber("ZENDREL_TEST_INTERVAL_MS")) module_settings.interval = milliseconds(*v);
   if (auto v = EnvNumber("ZENDREL_TEST_RECONNECT_PAUSE_MS")) module_settings.erp.reconnect.pause = milliseconds(*v);
-  if (auto v = EnvNumber("ZENDREL_TEST_LOCK_TIMEOUT_S")) module_settings.erp.pending_lock_timeout = std::chrono::seconds(*v);
+  if (auto v = EnvNumber("ZENDREL_TEST_LOCK_TIMEOUT_S"))
+    module_settings.erp.pending_lock_timeout = std::chrono::seconds(*v);
   if (auto v = EnvNumber("ZENDREL_TEST_SETTINGS_LOCK_TIMEOUT_S")) {
     module_settings.erp.settings_lock_timeout = std::chrono::seconds(*v);
   }

@@ -24,8 +24,13 @@ class PosixSystemClock final : public Clock {
     }
     // A leap second (tm_sec 60) is no valid time of day for the ERP or the platform.
     const int second = local.tm_sec > 59 ? 59 : local.tm_sec;
-    return DateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                    local.tm_min,         second,           static_cast<int>(now.tv_nsec / 1000000)};
+    return DateTime{local.tm_year + 1900,
+                    local.tm_mon + 1,
+                    local.tm_mday,
+                    local.tm_hour,
+                    local.tm_min,
+                    second,
+                    static_cast<int>(now.tv_nsec / 1000000)};
   }
 };
 

@@ -31,9 +31,7 @@ class ScopedTimeZone {
   bool had_ = false;
 };
 
-int MinutesOfDay(const DateTime& t) {
-  return t.hour * 60 + t.minute;
-}
+int MinutesOfDay(const DateTime& t) { return t.hour * 60 + t.minute; }
 
 TEST(SystemClockTest, HonoursTheTimeZone) {
   DateTime utc, brazil;

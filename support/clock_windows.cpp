@@ -11,7 +11,7 @@ class WindowsSystemClock final : public Clock {
   DateTime Now() const override {
     SYSTEMTIME local{};
     GetLocalTime(&local);
-    return DateTime{local.wYear, local.wMonth, local.wDay, local.wHour,
+    return DateTime{local.wYear,   local.wMonth,  local.wDay,         local.wHour,
                     local.wMinute, local.wSecond, local.wMilliseconds};
   }
 };

@@ -25,8 +25,8 @@ TEST(SystemClockWindowsTest, AgreesWithTheCLibrarysLocalTime) {
   const DateTime now = SystemClock().Now();
   std::tm local{};
   ASSERT_EQ(localtime_s(&local, &moment), 0);
-  const long long expected = SecondsOfEpochDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                               local.tm_hour, local.tm_min, local.tm_sec);
+  const long long expected = SecondsOfEpochDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                               local.tm_min, local.tm_sec);
   const long long got = SecondsOfEpochDay(now.year, now.month, now.day, now.hour, now.minute, now.second);
   EXPECT_LE(std::llabs(got - expected), 2) << "clock and localtime_s disagree";
   EXPECT_GE(now.millisecond, 0);

@@ -13,9 +13,7 @@ const SettingsTextReader* registered_row = nullptr;
 
 }  // namespace
 
-void SetCompanySettingsRow(const SettingsTextReader* row) {
-  registered_row = row;
-}
+void SetCompanySettingsRow(const SettingsTextReader* row) { registered_row = row; }
 
 const SettingsTextReader* CompanySettingsRow() { return registered_row; }
 

@@ -20,8 +20,10 @@ TEST(OnlyNumberTest, KeepsTheAsciiDigitsInOrder) {
       {"abcXYZ", ""},
       {" 1 2\t3\r\n", "123"},
       // Arabic-Indic, full-width and superscript digits are no ASCII digits.
+      // clang-format off
       {"\xD9\xA1\xD9\xA2" "7", "7"},
       {"\xEF\xBC\x91" "8\xC2\xB9", "8"},
+      // clang-format on
       {"Jos\xC3\xA9 0", "0"},
   };
   for (const Case& c : cases) EXPECT_EQ(OnlyNumber(c.texto), c.digits) << c.texto;

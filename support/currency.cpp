@@ -31,9 +31,7 @@ Wide DivideHalfEven(Wide numerator, Wide divisor) {
   return quotient;
 }
 
-bool FitsInt64(Wide value) {
-  return value >= INT64_MIN && value <= INT64_MAX;
-}
+bool FitsInt64(Wide value) { return value >= INT64_MIN && value <= INT64_MAX; }
 
 // The magnitude of a value as an unsigned number, safe for INT64_MIN.
 std::uint64_t Magnitude(std::int64_t value) {
@@ -106,9 +104,7 @@ Currency Currency::Parse(std::string_view text) {
   return FromRaw(static_cast<std::int64_t>(raw));
 }
 
-std::int64_t Currency::RoundToWhole() const {
-  return static_cast<std::int64_t>(DivideHalfEven(raw_, kScale));
-}
+std::int64_t Currency::RoundToWhole() const { return static_cast<std::int64_t>(DivideHalfEven(raw_, kScale)); }
 
 Currency Currency::RoundToCents() const {
   // Cannot overflow: the rounded value lies between the raw value's neighbouring
@@ -123,8 +119,6 @@ std::string Currency::FormatTwoDecimals() const {
   return fmt::format("{}{}.{:02}", cents < 0 ? "-" : "", magnitude / 100, magnitude % 100);
 }
 
-std::string Currency::FormatWhole() const {
-  return fmt::format("{}", RoundToWhole());
-}
+std::string Currency::FormatWhole() const { return fmt::format("{}", RoundToWhole()); }
 
 }  // namespace zendrel

@@ -19,9 +19,7 @@ struct TwoDecimalsCase {
   const char* ponto;
 };
 
-void PrintTo(const TwoDecimalsCase& c, std::ostream* os) {
-  *os << c.value;
-}
+void PrintTo(const TwoDecimalsCase& c, std::ostream* os) { *os << c.value; }
 
 class FormatTwoDecimalsTest : public testing::TestWithParam<TwoDecimalsCase> {};
 
@@ -54,9 +52,7 @@ struct WholeCase {
   const char* quantidade;
 };
 
-void PrintTo(const WholeCase& c, std::ostream* os) {
-  *os << c.value;
-}
+void PrintTo(const WholeCase& c, std::ostream* os) { *os << c.value; }
 
 class FormatWholeTest : public testing::TestWithParam<WholeCase> {};
 
@@ -80,9 +76,7 @@ struct ScaledCase {
   std::int64_t raw;
 };
 
-void PrintTo(const ScaledCase& c, std::ostream* os) {
-  *os << c.unscaled << "E" << c.scale;
-}
+void PrintTo(const ScaledCase& c, std::ostream* os) { *os << c.unscaled << "E" << c.scale; }
 
 class FromScaledTest : public testing::TestWithParam<ScaledCase> {};
 
@@ -90,6 +84,7 @@ TEST_P(FromScaledTest, IsExactAndRoundsBeyondFourDecimalsHalfEven) {
   EXPECT_EQ(Currency::FromScaled(GetParam().unscaled, GetParam().scale).Raw(), GetParam().raw);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, FromScaledTest,
     testing::Values(ScaledCase{12345, -3, 123450}, ScaledCase{12345, -4, 12345}, ScaledCase{10, 0, 100000},
@@ -101,6 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ScaledCase{kMax, -4, kMax}, ScaledCase{kMin, -4, kMin}, ScaledCase{0, 30, 0},
                     // 10^-23 x 9.22e18 is 0.0000922..., exactly representable as 1 after rounding.
                     ScaledCase{kMax, -23, 1}, ScaledCase{kMin, -23, -1}));
+// clang-format on
 
 TEST(FromScaledTest, RejectsValuesThatDoNotFit) {
   const ScaledCase cases[] = {{kMax, -3, 0}, {kMin, -3, 0}, {kMax, 0, 0}, {1, 15, 0}, {-1, 15, 0}, {1, 40, 0}};

@@ -19,9 +19,14 @@ enum class DateOrder { kDayMonthYear, kMonthDayYear, kYearMonthDay };
 DateOrder OrderOf(std::string_view short_date_format) {
   for (const char c : short_date_format) {
     switch (c) {
-      case 'd': case 'D': return DateOrder::kDayMonthYear;
-      case 'y': case 'Y': case 'e': case 'E': return DateOrder::kYearMonthDay;
-      case 'm': case 'M': return DateOrder::kMonthDayYear;
+      case 'd':
+      case 'D': return DateOrder::kDayMonthYear;
+      case 'y':
+      case 'Y':
+      case 'e':
+      case 'E': return DateOrder::kYearMonthDay;
+      case 'm':
+      case 'M': return DateOrder::kMonthDayYear;
       default: break;
     }
   }
@@ -113,8 +118,6 @@ DateTime TrataData(std::string_view Data, const RegionalSettings& regional) {
   throw ConversionError(fmt::format("'{}' is not a valid date", joined));
 }
 
-DateTime TrataData(std::string_view Data) {
-  return TrataData(Data, Regional());
-}
+DateTime TrataData(std::string_view Data) { return TrataData(Data, Regional()); }
 
 }  // namespace zendrel

@@ -30,16 +30,13 @@ struct AcceptedCase {
   DateTime date;
 };
 
-void PrintTo(const AcceptedCase& c, std::ostream* os) {
-  PrintData(c.data, os);
-}
+void PrintTo(const AcceptedCase& c, std::ostream* os) { PrintData(c.data, os); }
 
 class TrataDataAcceptsTest : public testing::TestWithParam<AcceptedCase> {};
 
-TEST_P(TrataDataAcceptsTest, GivesTheDateAtTimeZero) {
-  EXPECT_EQ(TrataData(GetParam().data), GetParam().date);
-}
+TEST_P(TrataDataAcceptsTest, GivesTheDateAtTimeZero) { EXPECT_EQ(TrataData(GetParam().data), GetParam().date); }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, TrataDataAcceptsTest,
     testing::Values(AcceptedCase{"2021-09-23T14:30:00.000Z", DateTime::Date(2021, 9, 23)},
@@ -56,15 +53,14 @@ INSTANTIATE_TEST_SUITE_P(
                     AcceptedCase{"21/ -09-23", DateTime::Date(21, 9, 23)},
                     AcceptedCase{"2021-09- 2 ", DateTime::Date(2021, 9, 2)},
                     AcceptedCase{" 021-09-23", DateTime::Date(21, 9, 23)}));
+// clang-format on
 
 struct RejectedCase {
   const char* data;
   const char* message;
 };
 
-void PrintTo(const RejectedCase& c, std::ostream* os) {
-  PrintData(c.data, os);
-}
+void PrintTo(const RejectedCase& c, std::ostream* os) { PrintData(c.data, os); }
 
 class TrataDataRejectsTest : public testing::TestWithParam<RejectedCase> {};
 
@@ -77,6 +73,7 @@ TEST_P(TrataDataRejectsTest, NamesTheJoinedText) {
   }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, TrataDataRejectsTest,
     testing::Values(RejectedCase{"", "'//' is not a valid date"},
@@ -100,6 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RejectedCase{"2021-09-2\t", "'2\t/09/2021' is not a valid date"},
                     RejectedCase{"2021-+9-23", "'23/+9/2021' is not a valid date"},
                     RejectedCase{"2021-09-//", "'///09/2021' is not a valid date"}));
+// clang-format on
 
 TEST(TrataDataTest, MonthFirstSettingsReadTheJoinedTextMonthFirst) {
   RegionalSettings month_first;

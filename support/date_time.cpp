@@ -8,9 +8,7 @@
 namespace zendrel {
 namespace {
 
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -26,23 +24,19 @@ bool IsValidDate(int year, int month, int day) {
 
 std::string FormatPostingMoment(const DateTime& moment, const RegionalSettings& regional) {
   const char t = regional.time_separator;
-  return fmt::format("{:04}-{:02}-{:02} {:02}{}{:02}{}{:02}", moment.year, moment.month, moment.day,
-                     moment.hour, t, moment.minute, t, moment.second);
+  return fmt::format("{:04}-{:02}-{:02} {:02}{}{:02}{}{:02}", moment.year, moment.month, moment.day, moment.hour, t,
+                     moment.minute, t, moment.second);
 }
 
-std::string FormatPostingMoment(const DateTime& moment) {
-  return FormatPostingMoment(moment, Regional());
-}
+std::string FormatPostingMoment(const DateTime& moment) { return FormatPostingMoment(moment, Regional()); }
 
 std::string FormatLogTimestamp(const DateTime& moment, const RegionalSettings& regional) {
   const char d = regional.date_separator;
   const char t = regional.time_separator;
-  return fmt::format("{:02}{}{:02}{}{:04} {:02}{}{:02}{}{:02}", moment.day, d, moment.month, d,
-                     moment.year, moment.hour, t, moment.minute, t, moment.second);
+  return fmt::format("{:02}{}{:02}{}{:04} {:02}{}{:02}{}{:02}", moment.day, d, moment.month, d, moment.year,
+                     moment.hour, t, moment.minute, t, moment.second);
 }
 
-std::string FormatLogTimestamp(const DateTime& moment) {
-  return FormatLogTimestamp(moment, Regional());
-}
+std::string FormatLogTimestamp(const DateTime& moment) { return FormatLogTimestamp(moment, Regional()); }
 
 }  // namespace zendrel

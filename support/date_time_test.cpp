@@ -13,11 +13,10 @@ TEST(IsValidDateTest, FollowsTheGregorianCalendar) {
     bool valid;
   };
   const Case cases[] = {
-      {2021, 9, 23, true},  {2021, 2, 28, true},  {2021, 2, 29, false}, {2020, 2, 29, true},
-      {1900, 2, 29, false}, {2000, 2, 29, true},  {2021, 4, 30, true},  {2021, 4, 31, false},
-      {2021, 12, 31, true}, {2021, 13, 1, false}, {2021, 0, 1, false},  {2021, 1, 0, false},
-      {1, 1, 1, true},      {9999, 12, 31, true}, {0, 1, 1, false},     {10000, 1, 1, false},
-      {2021, -1, 1, false}, {2021, 1, -1, false},
+      {2021, 9, 23, true},  {2021, 2, 28, true},  {2021, 2, 29, false}, {2020, 2, 29, true},  {1900, 2, 29, false},
+      {2000, 2, 29, true},  {2021, 4, 30, true},  {2021, 4, 31, false}, {2021, 12, 31, true}, {2021, 13, 1, false},
+      {2021, 0, 1, false},  {2021, 1, 0, false},  {1, 1, 1, true},      {9999, 12, 31, true}, {0, 1, 1, false},
+      {10000, 1, 1, false}, {2021, -1, 1, false}, {2021, 1, -1, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsValidDate(c.year, c.month, c.day), c.valid) << c.year << "-" << c.month << "-" << c.day;

@@ -23,9 +23,7 @@ struct LogShape {
   bool needs_line_end = false;  // the last line of the file is not finished
 };
 
-bool IsLineEnd(char32_t c) {
-  return c == U'\r' || c == U'\n';
-}
+bool IsLineEnd(char32_t c) { return c == U'\r' || c == U'\n'; }
 
 // Reads the mark and the last character of the file. False, with `error` set, when
 // either cannot be read.
@@ -49,8 +47,8 @@ bool InspectLog(LogFileHandle& file, LogShape& shape, std::string& error) {
   }
   if (size == mark_size) return true;  // a mark and no text: no line to finish
 
-  const bool utf16 = shape.encoding == LogEncoding::kUtf16LittleEndian ||
-                     shape.encoding == LogEncoding::kUtf16BigEndian;
+  const bool utf16 =
+      shape.encoding == LogEncoding::kUtf16LittleEndian || shape.encoding == LogEncoding::kUtf16BigEndian;
   const std::size_t unit = utf16 ? 2 : 1;
   if (size - mark_size < unit) {
     shape.needs_line_end = true;
@@ -98,9 +96,7 @@ const LogFile& ProcessLog() {
 
 LogFile::LogFile(std::filesystem::path path, const Clock& clock) : path_(std::move(path)), clock_(clock) {}
 
-void LogFile::Append(std::string_view message) const {
-  AppendEntry(message);
-}
+void LogFile::Append(std::string_view message) const { AppendEntry(message); }
 
 std::string LogFile::AppendEntry(std::string_view message) const {
   const std::unique_ptr<LogFileHandle> file = LogFileHandle::Open(path_);
@@ -140,12 +136,8 @@ LogRedirect::LogRedirect(std::filesystem::path path, const Clock& clock)
   redirected_log = &file_;
 }
 
-LogRedirect::~LogRedirect() {
-  redirected_log = previous_;
-}
+LogRedirect::~LogRedirect() { redirected_log = previous_; }
 
-void SetLogEcho(std::function<void(const std::string& entry_line)> echo) {
-  log_echo = std::move(echo);
-}
+void SetLogEcho(std::function<void(const std::string& entry_line)> echo) { log_echo = std::move(echo); }
 
 }  // namespace zendrel

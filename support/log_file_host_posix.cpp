@@ -16,9 +16,7 @@
 namespace zendrel {
 namespace {
 
-std::string ErrnoText(int error) {
-  return std::system_category().message(error);
-}
+std::string ErrnoText(int error) { return std::system_category().message(error); }
 
 LogWriteError WriteError(const std::filesystem::path& path, int error) {
   return LogWriteError(fmt::format("Cannot write the log file '{}': {}", path.string(), ErrnoText(error)));
@@ -131,12 +129,8 @@ std::unique_ptr<LogFileHandle> LogFileHandle::Open(const std::filesystem::path& 
   return std::make_unique<PosixLogFileHandle>(path, fd, std::move(read_error));
 }
 
-std::string EncodeForUnmarkedLog(std::string_view utf8) {
-  return SanitizeUtf8(utf8);
-}
+std::string EncodeForUnmarkedLog(std::string_view utf8) { return SanitizeUtf8(utf8); }
 
-std::string DecodeUnmarkedLog(std::string_view bytes) {
-  return std::string(bytes);
-}
+std::string DecodeUnmarkedLog(std::string_view bytes) { return std::string(bytes); }
 
 }  // namespace zendrel

@@ -12,9 +12,7 @@
 namespace zendrel {
 namespace {
 
-std::string PathText(const std::filesystem::path& path) {
-  return Narrow(path.wstring());
-}
+std::string PathText(const std::filesystem::path& path) { return Narrow(path.wstring()); }
 
 LogWriteError WriteError(const std::filesystem::path& path, DWORD error) {
   return LogWriteError(fmt::format("Cannot write the log file '{}': {}", PathText(path), SystemErrorText(error)));
@@ -103,8 +101,8 @@ class WindowsLogFileHandle final : public LogFileHandle {
 };
 
 HANDLE OpenShared(const std::filesystem::path& path, DWORD access) {
-  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -134,8 +132,6 @@ std::string EncodeForUnmarkedLog(std::string_view utf8) {
   }
 }
 
-std::string DecodeUnmarkedLog(std::string_view bytes) {
-  return FromCodePage(bytes, GetACP());
-}
+std::string DecodeUnmarkedLog(std::string_view bytes) { return FromCodePage(bytes, GetACP()); }
 
 }  // namespace zendrel

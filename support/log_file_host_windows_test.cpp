@@ -30,9 +30,8 @@ void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
 class LogFileWindowsTest : public testing::Test {
  protected:
   LogFileWindowsTest() : clock_(DateTime{2021, 9, 23, 14, 5, 9, 0}) {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("zendrel-log-" + std::to_string(GetCurrentProcessId()) + "-" +
-               testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ = std::filesystem::temp_directory_path() / ("zendrel-log-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                                        testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
     path_ = folder_ / "Zendrel.log";
   }
@@ -48,9 +47,7 @@ class LogFileWindowsTest : public testing::Test {
 
 // The tests run with Windows-1252 as the ANSI code page (any Western European or
 // Brazilian Windows, and Wine in an English or Portuguese locale).
-TEST_F(LogFileWindowsTest, TheAnsiCodePageIsTheOneTheseTestsAssume) {
-  ASSERT_EQ(GetACP(), 1252u);
-}
+TEST_F(LogFileWindowsTest, TheAnsiCodePageIsTheOneTheseTestsAssume) { ASSERT_EQ(GetACP(), 1252u); }
 
 // The conversion under each kind of ANSI code page a machine may have in force: a
 // single-byte one takes the no-best-fit flag, UTF-8 refuses every flag.
@@ -62,7 +59,7 @@ TEST(CodePageConversion, EachCodePageConvertsWithFlagsItAccepts) {
   };
   const Case cases[] = {
       {1252, "Falha na conex\xC3\xA3o \xE2\x82\xAC", "Falha na conex\xE3o \x80"},
-      {1252, "\xC5\x91", "?"},                          // no look-alike "o"
+      {1252, "\xC5\x91", "?"},  // no look-alike "o"
       {850, "conex\xC3\xA3o \xC3\xA7", "conex\xC6o \x87"},
       {CP_UTF8, "Falha na conex\xC3\xA3o \xC5\x91 \xE4\xB8\xAD", "Falha na conex\xC3\xA3o \xC5\x91 \xE4\xB8\xAD"},
       {CP_UTF8, "", ""},
@@ -96,8 +93,8 @@ TEST_F(LogFileWindowsTest, UnmarkedEncodingIsTheAnsiCodePage) {
   };
   const Case cases[] = {
       {"Falha na conex\xC3\xA3o com o banco de dados!!!", "Falha na conex\xE3o com o banco de dados!!!"},
-      {"\xE2\x82\xAC 10,00", "\x80 10,00"},          // the euro sign has a place in 1252
-      {"\xC5\x91 \xE4\xB8\xAD", "? ?"},              // letters it lacks become "?", no look-alike
+      {"\xE2\x82\xAC 10,00", "\x80 10,00"},  // the euro sign has a place in 1252
+      {"\xC5\x91 \xE4\xB8\xAD", "? ?"},      // letters it lacks become "?", no look-alike
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(EncodeForUnmarkedLog(c.utf8), c.ansi) << c.utf8;
@@ -132,8 +129,8 @@ TEST_F(LogFileWindowsTest, EntriesFollowOneAnother) {
 TEST_F(LogFileWindowsTest, AFileAnotherProgramHoldsWithoutSharingRaisesAndStaysAsItWas) {
   WriteBytes(path_, "\r\n01/01/2021 00:00:00 - antes\r\n");
   // Another program with the file open and no write sharing (an editor saving it).
-  const HANDLE held = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE held =
+      CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   try {
     LogFile(path_, clock_).Append("perdida");

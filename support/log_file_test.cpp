@@ -125,9 +125,7 @@ struct ExistingCase {
   std::string appended;  // what the entry for "ação" adds
 };
 
-void PrintTo(const ExistingCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const ExistingCase& c, std::ostream* os) { *os << c.name; }
 
 class LogFileExistingTest : public LogFileTest, public testing::WithParamInterface<ExistingCase> {};
 
@@ -141,6 +139,7 @@ const std::string kEntry = "\r\n23/09/2021 14:05:09 - a\xC3\xA7\xC3\xA3o\r\n";
 const std::string kEntryLe = Utf8ToUtf16(kEntry, false);
 const std::string kEntryBe = Utf8ToUtf16(kEntry, true);
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, LogFileExistingTest,
     testing::Values(
@@ -162,20 +161,33 @@ INSTANTIATE_TEST_SUITE_P(
         ExistingCase{"utf16be_mark", kBomUtf16Be + "\0o\0l\0d\0\r\0\n"s, kEntryBe},
         ExistingCase{"utf16be_mark_only", kBomUtf16Be, kEntryBe},
         ExistingCase{"utf16be_unfinished", kBomUtf16Be + "\0o\0l\0d"s, "\0\r\0\n"s + kEntryBe}));
+// clang-format on
 
 TEST_F(LogFileTest, Utf16EntriesAreCodeUnitsWithoutASecondMark) {
   WriteBytes(path_, kBomUtf16Le);
   LogFile(path_, clock_).Append("\xE2\x82\xAC\xF0\x9F\x98\x80");  // euro sign, U+1F600
   const std::string expected_le = kBomUtf16Le + "\r\0\n\0"s +
-                                  "2\0" "3\0/\0" "0\0" "9\0/\0" "2\0" "0\0" "2\0" "1\0 \0"s +
-                                  "1\0" "4\0:\0" "0\0" "5\0:\0" "0\0" "9\0"s +
+                                  "2\0"
+                                  "3\0/\0"
+                                  "0\0"
+                                  "9\0/\0"
+                                  "2\0"
+                                  "0\0"
+                                  "2\0"
+                                  "1\0 \0"s +
+                                  "1\0"
+                                  "4\0:\0"
+                                  "0\0"
+                                  "5\0:\0"
+                                  "0\0"
+                                  "9\0"s +
                                   " \0-\0 \0\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0"s;
   EXPECT_EQ(ReadBytes(path_), expected_le);
 
   WriteBytes(path_, kBomUtf16Be);
   LogFile(path_, clock_).Append("\xE2\x82\xAC");
-  EXPECT_EQ(ReadBytes(path_), kBomUtf16Be + "\0\r\0\n"s + Utf8ToUtf16("23/09/2021 14:05:09", true) +
-                                  "\0 \0-\0 \x20\xAC\0\r\0\n"s);
+  EXPECT_EQ(ReadBytes(path_),
+            kBomUtf16Be + "\0\r\0\n"s + Utf8ToUtf16("23/09/2021 14:05:09", true) + "\0 \0-\0 \x20\xAC\0\r\0\n"s);
 }
 
 TEST_F(LogFileTest, AMissingFolderRaisesNamingThePathAndTheCause) {

@@ -23,9 +23,7 @@ std::string_view TrimControlsAndSpaces(std::string_view text) {
 
 std::string_view TrimSpacesAndTabs(std::string_view text) { return TrimEnds(text, IsSpaceOrTab, IsSpaceOrTab); }
 
-std::string_view TrimSpacesTabsAndCr(std::string_view text) {
-  return TrimEnds(text, IsSpaceTabOrCr, IsSpaceTabOrCr);
-}
+std::string_view TrimSpacesTabsAndCr(std::string_view text) { return TrimEnds(text, IsSpaceTabOrCr, IsSpaceTabOrCr); }
 
 std::string_view TrimSpacesTabsAndLineEnds(std::string_view text) {
   return TrimEnds(text, IsSpaceTabOrLineEnd, IsSpaceTabOrLineEnd);

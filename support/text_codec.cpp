@@ -277,8 +277,8 @@ std::string Utf8Prefix(std::string_view utf8, std::size_t max_chars) {
 
 std::string DecodeBody(std::string_view body, std::string_view content_type) {
   const std::string charset = CharsetOf(content_type);
-  if (charset == "iso-8859-1" || charset == "iso8859-1" || charset == "iso_8859-1" ||
-      charset == "latin1" || charset == "latin-1" || charset == "l1") {
+  if (charset == "iso-8859-1" || charset == "iso8859-1" || charset == "iso_8859-1" || charset == "latin1" ||
+      charset == "latin-1" || charset == "l1") {
     return Latin1ToUtf8(body);
   }
   if (charset == "windows-1252" || charset == "cp1252" || charset == "x-cp1252") {

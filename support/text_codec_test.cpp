@@ -22,9 +22,11 @@ TEST(Latin1Test, EveryByteRoundTrips) {
 }
 
 TEST(Latin1Test, CharactersOutsideLatin1AndMalformedBytesBecomeQuestionMarks) {
-  EXPECT_EQ(Utf8ToLatin1("\xE2\x82\xAC 5"), "? 5");          // euro sign
+  EXPECT_EQ(Utf8ToLatin1("\xE2\x82\xAC 5"), "? 5");  // euro sign
+  // clang-format off
   EXPECT_EQ(Utf8ToLatin1("a\xF0\x9F\x98\x80" "b"), "a?b");    // one character, one '?'
   EXPECT_EQ(Utf8ToLatin1("a\xC3" "b"), "a?b");                // truncated sequence
+  // clang-format on
   EXPECT_EQ(Utf8ToLatin1("\xC3\xA7\xC3\xA3o"), "\xE7\xE3o");  // "ção"
 }
 
@@ -34,9 +36,9 @@ TEST(Windows1252Test, DecodesTheHighControlRange) {
     const char* utf8;
   };
   const Case cases[] = {
-      {'\x80', "\xE2\x82\xAC"}, {'\x8A', "\xC5\xA0"},     {'\x93', "\xE2\x80\x9C"}, {'\x96', "\xE2\x80\x93"},
-      {'\x99', "\xE2\x84\xA2"}, {'\x9F', "\xC5\xB8"},     {'\x81', "\xC2\x81"},     {'\x8D', "\xC2\x8D"},
-      {'\x8F', "\xC2\x8F"},     {'\x90', "\xC2\x90"},     {'\x9D', "\xC2\x9D"},     {'\xE9', "\xC3\xA9"},
+      {'\x80', "\xE2\x82\xAC"}, {'\x8A', "\xC5\xA0"}, {'\x93', "\xE2\x80\x9C"}, {'\x96', "\xE2\x80\x93"},
+      {'\x99', "\xE2\x84\xA2"}, {'\x9F', "\xC5\xB8"}, {'\x81', "\xC2\x81"},     {'\x8D', "\xC2\x8D"},
+      {'\x8F', "\xC2\x8F"},     {'\x90', "\xC2\x90"}, {'\x9D', "\xC2\x9D"},     {'\xE9', "\xC3\xA9"},
       {'\xA0', "\xC2\xA0"},     {'A', "A"},
   };
   for (const Case& c : cases) {
@@ -52,7 +54,9 @@ TEST(Windows1252Test, EveryByteRoundTrips) {
 }
 
 TEST(Windows1252Test, CharactersItLacksBecomeQuestionMarks) {
+  // clang-format off
   EXPECT_EQ(Utf8ToWindows1252("\xE2\x82\xAC" "10"), "\x80" "10");
+  // clang-format on
   EXPECT_EQ(Utf8ToWindows1252("\xC2\x80"), "?");  // U+0080: the byte 0x80 is the euro sign
   EXPECT_EQ(Utf8ToWindows1252("\xCE\xA9 \xE4\xB8\xAD"), "? ?");
   EXPECT_EQ(Utf8ToWindows1252("\xFF\xFE"), "??");
@@ -76,12 +80,16 @@ TEST(Utf16Test, MalformedUnitsBecomeReplacementCharacters) {
     std::string utf8;
   };
   const Case cases[] = {
+      // clang-format off
       {"\x3D\xD8" "A\0"s, kFffd + "A"},           // high surrogate followed by a letter
-      {"\x3D\xD8"s, kFffd},                        // high surrogate at the end
+      // clang-format on
+      {"\x3D\xD8"s, kFffd},  // high surrogate at the end
+      // clang-format off
       {"\x00\xDE" "B\0"s, kFffd + "B"},           // low surrogate alone
-      {"\x00\xDE\x3D\xD8"s, kFffd + kFffd},        // the pair in the wrong order
-      {"A\0B"s, "A" + kFffd},                      // odd byte count
-      {"\xFF\xFE"s, "\xEF\xBB\xBF"},               // a mark inside is just U+FEFF
+      // clang-format on
+      {"\x00\xDE\x3D\xD8"s, kFffd + kFffd},  // the pair in the wrong order
+      {"A\0B"s, "A" + kFffd},                // odd byte count
+      {"\xFF\xFE"s, "\xEF\xBB\xBF"},         // a mark inside is just U+FEFF
   };
   for (const Case& c : cases) EXPECT_EQ(Utf16ToUtf8(c.le_bytes, false), c.utf8);
   EXPECT_EQ(Utf8ToUtf16("a\xC3", false), "a\0\xFD\xFF"s);
@@ -94,9 +102,7 @@ struct MalformedCase {
   std::size_t length;
 };
 
-void PrintTo(const MalformedCase& c, std::ostream* os) {
-  *os << c.name;
-}
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 
 class SanitizeUtf8Test : public testing::TestWithParam<MalformedCase> {};
 
@@ -105,6 +111,7 @@ TEST_P(SanitizeUtf8Test, ReplacesEachMalformedByte) {
   EXPECT_EQ(Utf8Length(GetParam().bytes), GetParam().length);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, SanitizeUtf8Test,
     testing::Values(
@@ -121,6 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"truncated_at_end", "ab\xE2\x82", "ab" + kFffd + kFffd, 4},
         MalformedCase{"truncated_before_ascii", "\xE2\x82" "c", kFffd + kFffd + "c", 3},
         MalformedCase{"invalid_lead_bytes", "\xFE\xFF\xF8", kFffd + kFffd + kFffd, 3}));
+// clang-format on
 
 TEST(Utf8PrefixTest, NeverCutsACharacter) {
   const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";
@@ -130,7 +138,9 @@ TEST(Utf8PrefixTest, NeverCutsACharacter) {
   EXPECT_EQ(Utf8Prefix(text, 3), "a\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(Utf8Prefix(text, 4), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
   EXPECT_EQ(Utf8Prefix(text, 99), text);
+  // clang-format off
   EXPECT_EQ(Utf8Prefix("\xE2\x82" "x", 1), "\xE2");  // a malformed byte counts as one
+  // clang-format on
 }
 
 TEST(DecodeBodyTest, FollowsTheCharsetParameter) {
@@ -152,7 +162,7 @@ TEST(DecodeBodyTest, FollowsTheCharsetParameter) {
       {"text/plain; charset=us-ascii", "a\xE9", "a" + kFffd},
       {"text/plain; charset=koi8-r", "a\xE9", "a" + kFffd},
       {"text/plain; charset=", "\xC3\xA9", "\xC3\xA9"},
-      {"text/plain; charset=\"latin1", "\xE9", "\xC3\xA9"},  // unterminated quote
+      {"text/plain; charset=\"latin1", "\xE9", "\xC3\xA9"},      // unterminated quote
       {"text/plain; name=\"a;charset=latin1\"", "\xE9", kFffd},  // inside another value
       {"text/plain; bogus; charset=latin1", "\xE9", "\xC3\xA9"},
       {"text/plain; charset=\"lat\\in1\"", "\xE9", "\xC3\xA9"},

@@ -48,12 +48,13 @@ TEST_P(TrimTest, RemovesItsOwnCharactersFromTheEndsOnly) {
   ExpectTrim(TrimSpacesTabsAndCr, "TrimSpacesTabsAndCr", e.c, e.spaces_tabs_and_cr, e.spaces_tabs_and_cr);
   ExpectTrim(TrimSpacesTabsAndLineEnds, "TrimSpacesTabsAndLineEnds", e.c, e.spaces_tabs_and_line_ends,
              e.spaces_tabs_and_line_ends);
-  ExpectTrim(TrimSpacesTabsAndTrailingLineEnds, "TrimSpacesTabsAndTrailingLineEnds", e.c,
-             e.trailing_line_ends_at_front, e.trailing_line_ends_at_back);
+  ExpectTrim(TrimSpacesTabsAndTrailingLineEnds, "TrimSpacesTabsAndTrailingLineEnds", e.c, e.trailing_line_ends_at_front,
+             e.trailing_line_ends_at_back);
 }
 
 // Columns: controls and spaces; spaces and tabs; spaces, tabs and CR; spaces, tabs
 // and line ends; trailing line ends (front, back).
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Characters, TrimTest,
     testing::Values(EdgeCharacter{"space", ' ', kGone, kGone, kGone, kGone, kGone, kGone},
@@ -70,6 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // Bytes above 127 are negative as char: they must not count as "up to 32".
                     EdgeCharacter{"byte 0xA0", '\xa0', kKept, kKept, kKept, kKept, kKept, kKept},
                     EdgeCharacter{"byte 0xFF", '\xff', kKept, kKept, kKept, kKept, kKept, kKept}));
+// clang-format on
 
 TEST(TrimRuns, StopAtTheFirstKeptCharacterFromEachEnd) {
   using namespace std::string_view_literals;

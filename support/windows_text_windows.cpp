@@ -39,16 +39,14 @@ bool RefusesConversionFlags(UINT code_page) {
     case 50222:
     case 50225:
     case 50227:
-    case 50229:
-      return true;
-    default:
-      return code_page >= 57002 && code_page <= 57011;  // ISCII
+    case 50229: return true;
+    default: return code_page >= 57002 && code_page <= 57011;  // ISCII
   }
 }
 
 std::runtime_error ConversionError(const char* direction, UINT code_page, DWORD error) {
-  return std::runtime_error(fmt::format("Cannot convert the text {} code page {}: {}", direction, code_page,
-                                        SystemErrorText(error)));
+  return std::runtime_error(
+      fmt::format("Cannot convert the text {} code page {}: {}", direction, code_page, SystemErrorText(error)));
 }
 
 }  // namespace
@@ -86,9 +84,9 @@ std::string FromCodePage(std::string_view bytes, UINT code_page) {
 
 std::string SystemErrorText(DWORD code) {
   wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-      0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   if (length == 0 || buffer == nullptr) return fmt::format("System error {}", code);
   std::wstring text(buffer, length);
   LocalFree(buffer);

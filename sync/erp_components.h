@@ -33,9 +33,9 @@ struct ErpComponents {
   const bool settle_pending_holders;
 
   Connection Connquimero;
-  Transaction TransReadOnly;    // read-only, read committed, starts and ends by itself
-  Transaction TransReadWrite;   // settings-row writes, each committed at once
-  Transaction TRComandos;       // product refresh and rebuild; started and ended explicitly
+  Transaction TransReadOnly;   // read-only, read committed, starts and ends by itself
+  Transaction TransReadWrite;  // settings-row writes, each committed at once
+  Transaction TRComandos;      // product refresh and rebuild; started and ended explicitly
   // The pending-movement reads: read committed without record versions, so a movement
   // an ERP till has inserted but not yet committed is waited for instead of skipped.
   Transaction TransPendentes;

@@ -95,8 +95,7 @@ bool ReadCommittedPassesUncommittedInserts(Connection& connection) {
   return mode == kReadConsistency;
 }
 
-std::vector<PendingHolder> ListPendingHolders(Connection& connection, const PendingTable& table,
-                                              std::int64_t bound) {
+std::vector<PendingHolder> ListPendingHolders(Connection& connection, const PendingTable& table, std::int64_t bound) {
   // A new transaction each time: the monitoring snapshot belongs to the transaction.
   Transaction transaction(connection, TransactionMode::ReadOnlyReadCommitted, true);
   Query query(connection, transaction);
@@ -140,10 +139,9 @@ std::string DescribeHolder(const PendingHolder& holder) {
   std::string where = holder.user;
   if (!holder.remote_address.empty()) where += ", " + holder.remote_address;
   if (!holder.remote_process.empty()) where += ", " + holder.remote_process;
-  const char* what = holder.inserted ? "inseriu movimentos e continua aberta"
-                                     : "executa um comando que pode inserir movimentos";
-  return fmt::format("transação {} da conexão {} ({}): {}", holder.transaction_id, holder.attachment_id, where,
-                     what);
+  const char* what =
+      holder.inserted ? "inseriu movimentos e continua aberta" : "executa um comando que pode inserir movimentos";
+  return fmt::format("transação {} da conexão {} ({}): {}", holder.transaction_id, holder.attachment_id, where, what);
 }
 
 }  // namespace zendrel

@@ -81,8 +81,7 @@ bool ReadCommittedPassesUncommittedInserts(Connection& connection);
 // the table or are running a statement, read-only ones left out, in one new monitoring
 // snapshot; on Firebird 4 and later only those the server still counts as active.
 // Throws DatabaseError.
-std::vector<PendingHolder> ListPendingHolders(Connection& connection, const PendingTable& table,
-                                              std::int64_t bound);
+std::vector<PendingHolder> ListPendingHolders(Connection& connection, const PendingTable& table, std::int64_t bound);
 
 struct PendingSettlement {
   // Rows up to this number may be sent in order (nothing: the table had no row).

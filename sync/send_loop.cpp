@@ -19,8 +19,7 @@ void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send)
   std::int64_t highest = std::numeric_limits<std::int64_t>::max();
   // Where the read itself waits for a till, there is nothing to wait for first.
   if (erp.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp.Connquimero) &&
-      !AwaitPendingSettled(erp.Connquimero, send.table, erp.TransPendentes.lock_timeout(), send.log_prefix,
-                           highest)) {
+      !AwaitPendingSettled(erp.Connquimero, send.table, erp.TransPendentes.lock_timeout(), send.log_prefix, highest)) {
     return;
   }
 

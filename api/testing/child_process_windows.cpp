@@ -89,9 +89,7 @@ class LaunchedChildProcess final : public ChildProcess {
   }
 
  private:
-  void Send(const std::string& command) {
-    send(connection_, command.data(), static_cast<int>(command.size()), 0);
-  }
+  void Send(const std::string& command) { send(connection_, command.data(), static_cast<int>(command.size()), 0); }
 
   // Waits until `deadline` for output; false when none came in time. The end of the
   // connection's data means the child has ended.
@@ -103,7 +101,8 @@ class LaunchedChildProcess final : public ChildProcess {
     FD_SET(connection_, &readable);
     timeval wait{static_cast<long>(left.count() / 1000), static_cast<long>((left.count() % 1000) * 1000)};
     const int ready = select(0, &readable, nullptr, nullptr, &wait);
-    if (ready == SOCKET_ERROR) throw std::runtime_error(fmt::format("child process: select failed ({})", WSAGetLastError()));
+    if (ready == SOCKET_ERROR)
+      throw std::runtime_error(fmt::format("child process: select failed ({})", WSAGetLastError()));
     if (ready == 0) return false;
     char buffer[4096];
     const int got = recv(connection_, buffer, sizeof(buffer), 0);

@@ -116,8 +116,8 @@ void FakePlatform::Start() {
   const std::string announcement = process_->ReadLine(60000);
   rapidjson::Document ports;
   ports.Parse(announcement.c_str());
-  if (ports.HasParseError() || !ports.IsObject() || !ports.HasMember("http_port") ||
-      !ports.HasMember("https_port") || !ports.HasMember("trusted_https_port") || !ports.HasMember("ca_file")) {
+  if (ports.HasParseError() || !ports.IsObject() || !ports.HasMember("http_port") || !ports.HasMember("https_port") ||
+      !ports.HasMember("trusted_https_port") || !ports.HasMember("ca_file")) {
     process_.reset();
     throw std::runtime_error("fake platform: unexpected announcement: " + announcement);
   }
@@ -163,8 +163,8 @@ std::string FakePlatform::Control(std::string_view method, std::string_view acti
     throw std::runtime_error(fmt::format("fake platform: control {} failed: {}", action, exchange.failure));
   }
   if (exchange.reply->status >= 300) {
-    throw std::runtime_error(fmt::format("fake platform: control {} answered {}: {}", action,
-                                         exchange.reply->status, exchange.reply->body));
+    throw std::runtime_error(
+        fmt::format("fake platform: control {} answered {}: {}", action, exchange.reply->status, exchange.reply->body));
   }
   return exchange.reply->body;
 }

@@ -24,13 +24,13 @@ class ChildProcess;
 // One scripted answer of the fake platform.
 struct ScriptedReply {
   int status = 200;
-  HeaderList headers;           // sent as given (Location, Set-Cookie, Content-Type, ...)
-  std::string body;             // raw bytes
-  int delay_ms = 0;             // wait before the status line
+  HeaderList headers;  // sent as given (Location, Set-Cookie, Content-Type, ...)
+  std::string body;    // raw bytes
+  int delay_ms = 0;    // wait before the status line
   bool close_without_reply = false;
-  bool content_length = true;   // false: the body ends when the connection closes
-  int trickle_ms = 0;           // > 0: the body goes one byte at a time, this far apart
-  int repeat = 1;               // the body is sent this many times over
+  bool content_length = true;  // false: the body ends when the connection closes
+  int trickle_ms = 0;          // > 0: the body goes one byte at a time, this far apart
+  int repeat = 1;              // the body is sent this many times over
 
   // Content-Type "application/json; charset=utf-8".
   static ScriptedReply Json(int status, std::string body);

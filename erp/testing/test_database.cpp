@@ -148,11 +148,11 @@ TestDatabase::TestDatabase(Options options) {
   CheckStatus(*api, status);
   api->detach_database(status, &database);
 
-  settings_folder_ = std::filesystem::temp_directory_path() /
-                     std::filesystem::path(UniqueName()).replace_extension(".settings");
+  settings_folder_ =
+      std::filesystem::temp_directory_path() / std::filesystem::path(UniqueName()).replace_extension(".settings");
   std::filesystem::create_directories(settings_folder_);
-  std::ofstream(settings_folder_ / "Tarvix.ini") << "[Tarvix]\r\nServidor=" << kTestServer
-                                                 << "\r\nCaminho=" << path_ << "\r\n";
+  std::ofstream(settings_folder_ / "Tarvix.ini")
+      << "[Tarvix]\r\nServidor=" << kTestServer << "\r\nCaminho=" << path_ << "\r\n";
   try {
     RunScript(ReadFile(FixturePath("erp_schema.sql")));
     if (!options.padrao_primary_key) Execute("ALTER TABLE PADRAO DROP CONSTRAINT PK_PADRAO");
@@ -223,14 +223,14 @@ std::optional<std::string> TestDatabase::SelectText(std::string_view sql) const 
 bool TestDatabase::AnotherAttachmentIsRunningOn(std::string_view table) const {
   const auto running = SelectInteger(
       "SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$STATE = 1 "
-      "AND MON$SQL_TEXT CONTAINING '" + std::string(table) + "'");
+      "AND MON$SQL_TEXT CONTAINING '" +
+      std::string(table) + "'");
   return running.value_or(0) > 0;
 }
 
 void TestDatabase::KillOtherAttachments() const {
   SqlSession session(target());
-  session.Execute(
-      "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0");
+  session.Execute("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0");
   session.Commit();
 }
 

@@ -103,7 +103,7 @@ std::string ChildProcess::Output() const { return ReadWhole(out_path_); }
 std::string ChildProcess::Errors() const { return ReadWhole(err_path_); }
 
 RunResult RunToEnd(const std::string& program, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env, std::chrono::milliseconds deadline) {
+                   const std::map<std::string, std::string>& env, std::chrono::milliseconds deadline) {
   ChildProcess child(program, args, env);
   RunResult result;
   const std::optional<int> status = child.Wait(deadline);

@@ -53,7 +53,7 @@ struct RunResult {
 
 // Runs to the end (killed after `deadline`, then status -1).
 RunResult RunToEnd(const std::string& program, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env = {},
-              std::chrono::milliseconds deadline = std::chrono::seconds(60));
+                   const std::map<std::string, std::string>& env = {},
+                   std::chrono::milliseconds deadline = std::chrono::seconds(60));
 
 }  // namespace zendrel::testing

@@ -160,8 +160,9 @@ const std::vector<EndToEndCase>& EndToEndCycle::Cases() {
          t.InsertPontos(101, "VV", 601, "10");
          t.InsertPontos(102, "VV", 602, "10");
          t.InsertPontos(103, "VV", 603, "10");
-         platform_->Script("POST", "/v1/lancador",
-                           {ScriptedReply::Json(200, "{}"), ScriptedReply::Json(400, R"({"errors":["CPF inválido"]})")});
+         platform_->Script(
+             "POST", "/v1/lancador",
+             {ScriptedReply::Json(200, "{}"), ScriptedReply::Json(400, R"({"errors":["CPF inválido"]})")});
        },
        nullptr,
        [](EndToEndCycle& t, const OnceOutcome& outcome) {
@@ -202,7 +203,7 @@ const std::vector<EndToEndCase>& EndToEndCycle::Cases() {
          t.CreateTopSalesDatabase("BRINDEX_ULTIMOENVIOTOPVENDA = NULL");
          t.InsertMovTopVendas(5, "2026-01-01", "08:00:00", 1, "789", "1", 42);  // an old row: the rebuild drops it
          t.db_->Execute("ALTER SEQUENCE GEN_BRINDEX_MOV_TOPVENDAS RESTART WITH 5");
-         t.InsertVenda(10, "2026-12-09", 1, "789");                              // before today
+         t.InsertVenda(10, "2026-12-09", 1, "789");                           // before today
          t.InsertVenda(11, "2026-12-10", 1, "789", "'2026-12-10 11:00:00'");  // cancelled
          t.InsertVenda(13, "2026-12-10", 1, "789");
          t.InsertVenda(14, "2026-12-10", 2, "789");
@@ -230,8 +231,9 @@ const std::vector<EndToEndCase>& EndToEndCycle::Cases() {
        },
        [](EndToEndCycle& t) {
          // The program's attachment is open while it waits for the platform.
-         EXPECT_GE(t.db_->SelectInteger("SELECT COUNT(*) FROM MON$ATTACHMENTS "
-                                        "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0")
+         EXPECT_GE(t.db_
+                       ->SelectInteger("SELECT COUNT(*) FROM MON$ATTACHMENTS "
+                                       "WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0")
                        .value_or(0),
                    1);
          t.db_->KillOtherAttachments();

@@ -17,9 +17,9 @@ namespace zendrel::testing {
 
 // A build of the program to run one cycle with.
 struct ProgramUnderTest {
-  std::string launcher;            // empty: the program runs itself; else e.g. /usr/bin/wine
-  std::string program;             // the test build of the program, copied into a folder of its own
-  std::string file_name;           // its name in that folder ("Zendrel", "Zendrel.exe")
+  std::string launcher;              // empty: the program runs itself; else e.g. /usr/bin/wine
+  std::string program;               // the test build of the program, copied into a folder of its own
+  std::string file_name;             // its name in that folder ("Zendrel", "Zendrel.exe")
   bool log_in_windows_1252 = false;  // a new Zendrel.log is in the ANSI code page, not UTF-8
 };
 
@@ -28,8 +28,8 @@ struct OnceOutcome {
   int status = -1;  // -1: it did not end within its deadline
   std::string output;
   std::string errors;
-  std::string log_bytes;              // Zendrel.log as written
-  std::vector<std::string> log;       // its entries' messages, as UTF-8, without timestamps
+  std::string log_bytes;         // Zendrel.log as written
+  std::vector<std::string> log;  // its entries' messages, as UTF-8, without timestamps
 };
 
 class EndToEndCycle;

@@ -63,7 +63,7 @@ inline std::vector<std::string> LogMessages(const fs::path& path) {
 }
 
 inline std::vector<RecordedRequest> Only(const std::vector<RecordedRequest>& all, const std::string& method,
-                                  const std::string& path) {
+                                         const std::string& path) {
   std::vector<RecordedRequest> chosen;
   for (const RecordedRequest& r : all) {
     if (r.method == method && r.path == path) chosen.push_back(r);
@@ -165,10 +165,10 @@ class PollCycle : public FakePlatformSuite {
 
   void InsertVenda(int sequencial, const std::string& data, int atendente, const std::string& produto,
                    const std::string& cancelamento_sql = "NULL") {
-    db_->Execute(fmt::format(
-        "INSERT INTO VENDAS (SEQUENCIAL, DATA, HORA, ATENDENTE, CODIGOPRODUTO, QUANTIDADE, CANCELAMENTO) "
-        "VALUES ({}, '{}', '10:15:00', {}, '{}', 2, {})",
-        sequencial, data, atendente, produto, cancelamento_sql));
+    db_->Execute(
+        fmt::format("INSERT INTO VENDAS (SEQUENCIAL, DATA, HORA, ATENDENTE, CODIGOPRODUTO, QUANTIDADE, CANCELAMENTO) "
+                    "VALUES ({}, '{}', '10:15:00', {}, '{}', 2, {})",
+                    sequencial, data, atendente, produto, cancelamento_sql));
   }
 
   void InsertMovTopVendas(int sequencial, const std::string& data, const std::string& hora, int vendedor,
@@ -246,6 +246,5 @@ class PollCycle : public FakePlatformSuite {
   // acting on a loaded machine is still waited for; tests of the time-out shorten it.
   std::chrono::seconds pending_lock_timeout_{30};
 };
-
 
 }  // namespace zendrel::testing

@@ -42,10 +42,14 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring awaited = argc == 4 ? argv[3] : L"";
   const std::wstring action = argv[1];
   DWORD control = 0;
-  if (action == L"pause") control = SERVICE_CONTROL_PAUSE;
-  else if (action == L"continue") control = SERVICE_CONTROL_CONTINUE;
-  else if (action == L"interrogate") control = SERVICE_CONTROL_INTERROGATE;
-  else if (action != L"query") return 2;
+  if (action == L"pause")
+    control = SERVICE_CONTROL_PAUSE;
+  else if (action == L"continue")
+    control = SERVICE_CONTROL_CONTINUE;
+  else if (action == L"interrogate")
+    control = SERVICE_CONTROL_INTERROGATE;
+  else if (action != L"query")
+    return 2;
 
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
   if (manager == nullptr) return Fail(L"OpenSCManagerW");

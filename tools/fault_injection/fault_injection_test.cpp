@@ -73,7 +73,7 @@ std::uint32_t RngStart() {
 
 // What the platform answers one posting.
 enum class Answer { kOk, k500, k502, k503, kNever, kClose, kRefused, k307, k308 };
-constexpr Answer kFaultAnswers[] = {Answer::k500,  Answer::k502,     Answer::k503, Answer::kNever,
+constexpr Answer kFaultAnswers[] = {Answer::k500,   Answer::k502,     Answer::k503, Answer::kNever,
                                     Answer::kClose, Answer::kRefused, Answer::k307, Answer::k308};
 
 std::string AnswerName(Answer answer) {
@@ -101,8 +101,7 @@ struct Campaign {
 
 const Campaign kCampaigns[] = {
     {"pontos", "BRINDEXWEBSERVICE", "BRINDEX_ULTIMOENVIO", "BRINDEX_PONTOS", "MOVIMENTO"},
-    {"topvendas", "BRINDEX_WEBSERVICETOPVENDAS", "BRINDEX_ULTIMOENVIOTOPVENDA", "BRINDEX_MOV_TOPVENDAS",
-     "SEQUENCIAL"},
+    {"topvendas", "BRINDEX_WEBSERVICETOPVENDAS", "BRINDEX_ULTIMOENVIOTOPVENDA", "BRINDEX_MOV_TOPVENDAS", "SEQUENCIAL"},
 };
 
 // Each run posts to addresses of its own, so that every request's answer is known
@@ -253,10 +252,10 @@ class Tills {
             "INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, VALOR, DATA) "
             "VALUES ('111.222.333-96', '5001', 'Cliente', 'VV', 10.5, CURRENT_DATE)");
       } else {
-        session.Execute(fmt::format(
-            "INSERT INTO BRINDEX_MOV_TOPVENDAS (DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE) "
-            "VALUES (CURRENT_DATE, CURRENT_TIME, 'V', {}, '789', 2)",
-            1 + rng_() % 3));
+        session.Execute(
+            fmt::format("INSERT INTO BRINDEX_MOV_TOPVENDAS (DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE) "
+                        "VALUES (CURRENT_DATE, CURRENT_TIME, 'V', {}, '789', 2)",
+                        1 + rng_() % 3));
       }
     }
     return rows;
@@ -389,7 +388,7 @@ class PadraoTill {
 // What the test knows about one run.
 struct RunRecord {
   std::map<std::string, std::vector<Answer>> answers;  // per campaign name
-  std::set<std::string> faults;                         // database and process faults that struck
+  std::set<std::string> faults;                        // database and process faults that struck
 };
 
 class FaultInjection : public ::testing::Test {
@@ -408,21 +407,22 @@ class FaultInjection : public ::testing::Test {
         "INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO, BRINDEX_ATIVARPONTUACAO, BRINDEX_ATIVARTOPVENDA, "
         "BRINDEX_ULTIMOENVIOTOPVENDA) VALUES (1, '12.345.678/0001-95', 0, 'Y', 'Y', 0)");
     for (int f = 1; f <= 3; ++f) {
-      db_->Execute(fmt::format("INSERT INTO FUNCIONARIOS (CODIGO, NOME, CPF) VALUES ({0}, 'Vendedor {0}', "
-                               "'123.456.789-0{0}')",
-                               f));
+      db_->Execute(
+          fmt::format("INSERT INTO FUNCIONARIOS (CODIGO, NOME, CPF) VALUES ({0}, 'Vendedor {0}', "
+                      "'123.456.789-0{0}')",
+                      f));
     }
     db_->Execute("INSERT INTO BRINDEX_PROD_TOPVENDAS (CODIGOPRODUTO, DESCRICAO) VALUES ('789', 'CAFE')");
-    db_->Execute(fmt::format(
-        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < {}) DO BEGIN "
-        "INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, VALOR, DATA) "
-        "VALUES ('111.222.333-96', '5001', 'Cliente', 'VV', 10.5, CURRENT_DATE); I = I + 1; END END",
-        kPreloadedPontos));
-    db_->Execute(fmt::format(
-        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < {}) DO BEGIN "
-        "INSERT INTO BRINDEX_MOV_TOPVENDAS (DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE) "
-        "VALUES (CURRENT_DATE, '10:15:00', 'V', 1 + MOD(:I, 3), '789', 2); I = I + 1; END END",
-        kPreloadedTopVendas));
+    db_->Execute(
+        fmt::format("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < {}) DO BEGIN "
+                    "INSERT INTO BRINDEX_PONTOS (CPF, CARTAO, NOME, TIPOMOVIMENTO, VALOR, DATA) "
+                    "VALUES ('111.222.333-96', '5001', 'Cliente', 'VV', 10.5, CURRENT_DATE); I = I + 1; END END",
+                    kPreloadedPontos));
+    db_->Execute(
+        fmt::format("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < {}) DO BEGIN "
+                    "INSERT INTO BRINDEX_MOV_TOPVENDAS (DATA, HORA, TIPO, VENDEDOR, CODIGOPRODUTO, QUANTIDADE) "
+                    "VALUES (CURRENT_DATE, '10:15:00', 'V', 1 + MOD(:I, 3), '789', 2); I = I + 1; END END",
+                    kPreloadedTopVendas));
 
     folder_ = fs::temp_directory_path() / fmt::format("zendrel-faults-{}", ::getpid());
     fs::remove_all(folder_);
@@ -459,10 +459,11 @@ class FaultInjection : public ::testing::Test {
 
   std::int64_t OurTransactions(pid_t pid) {
     return Retrying([&] {
-      return db_->SelectInteger(fmt::format(
-            "SELECT COUNT(*) FROM MON$TRANSACTIONS T JOIN MON$ATTACHMENTS A "
-            "ON A.MON$ATTACHMENT_ID = T.MON$ATTACHMENT_ID WHERE A.MON$REMOTE_PID = {}",
-            pid)).value_or(0);
+      return db_
+          ->SelectInteger(fmt::format("SELECT COUNT(*) FROM MON$TRANSACTIONS T JOIN MON$ATTACHMENTS A "
+                                      "ON A.MON$ATTACHMENT_ID = T.MON$ATTACHMENT_ID WHERE A.MON$REMOTE_PID = {}",
+                                      pid))
+          .value_or(0);
     });
   }
   std::int64_t OurAttachments(pid_t pid) {
@@ -492,11 +493,13 @@ class FaultInjection : public ::testing::Test {
     for (const Campaign& campaign : kCampaigns) {
       record.answers[campaign.name] = PlanAnswers(faults);
       std::vector<ScriptedReply> replies;
-      for (Answer answer : record.answers[campaign.name]) replies.push_back(Reply(answer, RedirectedPath(run, campaign)));
+      for (Answer answer : record.answers[campaign.name])
+        replies.push_back(Reply(answer, RedirectedPath(run, campaign)));
       platform_.Script("POST", PostingPath(run, campaign), replies);
       platform_.Script("POST", RedirectedPath(run, campaign), {Reply(Answer::kOk, "")});
       // The base address without its "v1/lancador"; top sales with a final "/".
-      const std::string base = platform_.BaseUrl() + PostingPath(run, campaign).substr(0, PostingPath(run, campaign).size() - 12);
+      const std::string base =
+          platform_.BaseUrl() + PostingPath(run, campaign).substr(0, PostingPath(run, campaign).size() - 12);
       assignments += fmt::format("{}{} = '{}{}'", assignments.empty() ? "" : ", ", campaign.url_column, base,
                                  campaign.name == "topvendas" ? "/" : "");
     }
@@ -511,7 +514,8 @@ class FaultInjection : public ::testing::Test {
       const bool sigkill = rng_() % 100 < 30;
       if (sigkill) planned.push_back({milliseconds(moment(rng_)), "process_sigkill"});
       if (rng_() % 100 < 40) planned.push_back({milliseconds(moment(rng_)), "attachment_killed"});
-      if (run == restart_run_) planned.push_back({milliseconds(std::uniform_int_distribution<int>(100, 900)(rng_)), "server_restart"});
+      if (run == restart_run_)
+        planned.push_back({milliseconds(std::uniform_int_distribution<int>(100, 900)(rng_)), "server_restart"});
       // Not in a run that a SIGKILL ends: a second relay that finds the lock free runs
       // its own cycle, and a repeat after the kill would then fall inside the run.
       if (!sigkill && rng_() % 100 < 35) planned.push_back({milliseconds(moment(rng_)), "second_relay"});
@@ -649,10 +653,11 @@ class FaultInjection : public ::testing::Test {
     for (const TimedFault& fault : planned) report += fmt::format(" {}@{}ms", fault.kind, fault.at.count());
     report += "\nwhat it printed:\n" + output;
     try {
-      for (const auto& row : db_->Select(fmt::format(
-               "SELECT s.MON$STATE, CAST(SUBSTRING(s.MON$SQL_TEXT FROM 1 FOR 300) AS VARCHAR(300)) FROM MON$STATEMENTS s JOIN MON$ATTACHMENTS a "
-               "ON a.MON$ATTACHMENT_ID = s.MON$ATTACHMENT_ID WHERE a.MON$REMOTE_PID = {} AND s.MON$STATE <> 0",
-               pid))) {
+      for (
+          const auto& row : db_->Select(fmt::format(
+              "SELECT s.MON$STATE, CAST(SUBSTRING(s.MON$SQL_TEXT FROM 1 FOR 300) AS VARCHAR(300)) FROM MON$STATEMENTS s JOIN MON$ATTACHMENTS a "
+              "ON a.MON$ATTACHMENT_ID = s.MON$ATTACHMENT_ID WHERE a.MON$REMOTE_PID = {} AND s.MON$STATE <> 0",
+              pid))) {
         report += fmt::format("statement (state {}): {}\n", row[0].AsString(), row[1].AsString());
       }
     } catch (const std::exception& error) {
@@ -693,8 +698,9 @@ class FaultInjection : public ::testing::Test {
       EXPECT_EQ(said.find(" - "), std::string::npos) << "run " << run << ": the refused second relay logged: " << said;
       record.faults.insert("second_relay");
     } else {
-      EXPECT_TRUE(status == 0 || status == 1) << "run " << run << ": a second relay ended with status " << status
-                                              << ":\n" << said;
+      EXPECT_TRUE(status == 0 || status == 1)
+          << "run " << run << ": a second relay ended with status " << status << ":\n"
+          << said;
       EXPECT_FALSE(first.Running()) << "run " << run << ": a second relay ran a cycle beside the program:\n" << said;
       ++second_relays_after_;
     }
@@ -804,7 +810,8 @@ TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
   int repeats_total = 0;
   for (const Campaign& campaign : kCampaigns) {
     const std::vector<int> all = AllMovements(campaign);
-    const std::vector<Accepted>& got = accepted.count(campaign.name) ? accepted.at(campaign.name) : std::vector<Accepted>{};
+    const std::vector<Accepted>& got =
+        accepted.count(campaign.name) ? accepted.at(campaign.name) : std::vector<Accepted>{};
     std::vector<int> collapsed;
     int repeats = 0;
     for (std::size_t i = 0; i < got.size(); ++i) {
@@ -840,10 +847,11 @@ TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
   for (const auto& [kind, count] : answers_given) {
     if (kind != "200") struck[kind] = count;
   }
-  std::cout << fmt::format("fault injection: {} runs ({} with faults), {} cycles exited 1", runs.size(),
-                           fault_runs, failed_cycles_)
+  std::cout << fmt::format("fault injection: {} runs ({} with faults), {} cycles exited 1", runs.size(), fault_runs,
+                           failed_cycles_)
             << std::endl;
-  for (const auto& [kind, count] : struck) std::cout << fmt::format("fault injection: fault {} {}", kind, count) << std::endl;
+  for (const auto& [kind, count] : struck)
+    std::cout << fmt::format("fault injection: fault {} {}", kind, count) << std::endl;
   std::cout << fmt::format("fault injection: postings answered 200 {}, repeats {}", answers_given["200"], repeats_total)
             << std::endl;
   EXPECT_EQ(struck["server_restart"], 1);
