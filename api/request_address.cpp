@@ -2,6 +2,7 @@
 #include "api/request_address.h"
 
 #include <optional>
+#include <string_view>
 
 #include "support/text.h"
 #include "support/text_codec.h"
@@ -14,30 +15,11 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsUnreserved(char c) { return IsAlpha(c) || IsDigit(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 
 bool IsAllowedInUri(char c) {
-  if (IsUnreserved(c)) return true;
-  switch (c) {
-    case ':':
-    case '/':
-    case '?':
-    case '#':
-    case '[':
-    case ']':
-    case '@':  // gen-delims
-    case '!':
-    case '$':
-    case '&':
-    case '\'':
-    case '(':
-    case ')':
-    case '*':
-    case '+':  // sub-delims
-    case ',':
-    case ';':
-    case '=':
-    case '%':  // an escape already made
-      return true;
-    default: return false;
-  }
+  constexpr std::string_view kGenDelims = ":/?#[]@";
+  constexpr std::string_view kSubDelims = "!$&'()*+,;=";
+  // '%' starts an escape that is already made.
+  return IsUnreserved(c) || kGenDelims.find(c) != std::string_view::npos ||
+         kSubDelims.find(c) != std::string_view::npos || c == '%';
 }
 
 // The length of the scheme at the start of `text` ("http" of "http://x"), or 0.

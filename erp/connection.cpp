@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "erp/database_error.h"
+#include "erp/firebird_client.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -76,7 +77,7 @@ void Connection::Attach() {
   ++generation_;
 }
 
-void Connection::Check(const ISC_STATUS* status) {
+void Connection::Check(const ClientStatus* status) {
   if (status[0] != 1 || status[1] == 0) return;
   try {
     ThrowStatus(*api_, status);

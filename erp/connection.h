@@ -3,8 +3,6 @@
 // transactions that hold handles of it.
 #pragma once
 
-#include <ibase.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -13,9 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "erp/firebird_client.h"
+#include "erp/client_types.h"
 
 namespace zendrel {
+
+struct FirebirdApi;
 
 // How a lost connection is re-established: `attempts` attaches, the second and later
 // ones each after `pause`. Tests pass short pauses.
@@ -63,7 +63,6 @@ class Connection {
   // another one.
   void SetClientLibrary(std::string library_name) { client_library_ = std::move(library_name); }
   void SetReconnectPolicy(ReconnectPolicy policy) { policy_ = policy; }
-  const ReconnectPolicy& reconnect_policy() const { return policy_; }
 
   // Counts attachments: a handle taken under an older generation is dead.
   std::uint64_t generation() const { return generation_; }
@@ -71,7 +70,7 @@ class Connection {
   // --- For the data layer's own classes ---
 
   const FirebirdApi& api() const;
-  isc_db_handle* handle() { return &handle_; }
+  ClientHandle* handle() { return &handle_; }
 
   // Runs `work`, a statement's round trip. When it fails because the connection was
   // lost, the connection is re-established (or the last attempt's error raised);
@@ -86,7 +85,7 @@ class Connection {
   // Throws the DatabaseError that `status` holds, if any. An error that says the
   // connection is lost first abandons the attachment (below), so that the rollback
   // and release calls that follow a failure never wait on it.
-  void Check(const ISC_STATUS* status);
+  void Check(const ClientStatus* status);
 
   // Closes this end of an attachment the server has given up on, without asking the
   // server: a server that killed an attachment may keep its socket open and never
@@ -107,7 +106,7 @@ class Connection {
   std::vector<std::string> params_;
   std::string client_library_;
   std::shared_ptr<const FirebirdApi> api_;
-  isc_db_handle handle_ = 0;
+  ClientHandle handle_ = 0;
   std::uint64_t generation_ = 0;
   bool abandoned_ = false;
   std::vector<AttachmentUser*> statements_;

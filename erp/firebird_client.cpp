@@ -2,11 +2,21 @@
 // per library name for the whole process.
 #include <map>
 #include <mutex>
+#include <type_traits>
 
+#include "erp/client_types.h"
 #include "erp/database_error.h"
 #include "erp/firebird_client.h"
 
 namespace zendrel {
+
+// The data layer's headers name the client's types without <ibase.h>; a client
+// whose types differ (a 32-bit one declares its handles as pointers) must not build.
+static_assert(std::is_same_v<ClientHandle, isc_db_handle> && std::is_same_v<ClientHandle, isc_tr_handle> &&
+                  std::is_same_v<ClientHandle, isc_stmt_handle>,
+              "ClientHandle must be the client's handle type");
+static_assert(std::is_same_v<ClientStatus, ISC_STATUS>, "ClientStatus must be the client's status type");
+
 namespace {
 
 template <typename Function>

@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "erp/database_error.h"
+#include "erp/firebird_client.h"
+#include "erp/sql_variables.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -48,7 +50,19 @@ class PrepareTransaction {
 
 }  // namespace
 
-Query::Query(Connection& connection, Transaction& transaction) : connection_(connection), transaction_(transaction) {
+struct Query::Descriptors {
+  SqldaPtr output;
+  SqldaPtr input;
+  std::vector<std::vector<char>> output_buffers;
+  std::vector<short> output_nulls;
+  // The parameters as the server described them: each execution starts from these.
+  std::vector<XSQLVAR> input_described;
+  std::vector<std::vector<char>> input_buffers;
+  std::vector<short> input_nulls;
+};
+
+Query::Query(Connection& connection, Transaction& transaction)
+    : connection_(connection), transaction_(transaction), sqlda_(std::make_unique<Descriptors>()) {
   connection_.Register(this, false);
 }
 
@@ -113,29 +127,29 @@ void Query::DoPrepare() {
   connection_.Check(status);
   generation_ = connection_.generation();
   try {
-    output_ = AllocateSqlda(16);
+    sqlda_->output = AllocateSqlda(16);
     const std::string text = Utf8ToLatin1(positional_.text);
     std::optional<PrepareTransaction> own;
     if (!transaction_.Active()) own.emplace(connection_);
     isc_tr_handle* transaction = own ? own->handle() : transaction_.handle();
-    api.dsql_prepare(status, transaction, &statement_, 0, text.c_str(), kDialect, output_.get());
+    api.dsql_prepare(status, transaction, &statement_, 0, text.c_str(), kDialect, sqlda_->output.get());
     connection_.Check(status);
-    if (output_->sqld > output_->sqln) {
-      output_ = AllocateSqlda(output_->sqld);
-      api.dsql_describe(status, &statement_, kDialect, output_.get());
+    if (sqlda_->output->sqld > sqlda_->output->sqln) {
+      sqlda_->output = AllocateSqlda(sqlda_->output->sqld);
+      api.dsql_describe(status, &statement_, kDialect, sqlda_->output.get());
       connection_.Check(status);
     }
-    input_ = AllocateSqlda(std::max<int>(1, static_cast<int>(positional_.names.size())));
-    api.dsql_describe_bind(status, &statement_, kDialect, input_.get());
+    sqlda_->input = AllocateSqlda(std::max<int>(1, static_cast<int>(positional_.names.size())));
+    api.dsql_describe_bind(status, &statement_, kDialect, sqlda_->input.get());
     connection_.Check(status);
-    if (input_->sqld > input_->sqln) {
-      input_ = AllocateSqlda(input_->sqld);
-      api.dsql_describe_bind(status, &statement_, kDialect, input_.get());
+    if (sqlda_->input->sqld > sqlda_->input->sqln) {
+      sqlda_->input = AllocateSqlda(sqlda_->input->sqld);
+      api.dsql_describe_bind(status, &statement_, kDialect, sqlda_->input.get());
       connection_.Check(status);
     }
-    input_described_.assign(input_->sqlvar, input_->sqlvar + input_->sqld);
-    if (static_cast<std::size_t>(input_->sqld) != positional_.names.size()) {
-      Fail("O comando tem " + std::to_string(input_->sqld) + " parâmetros, mas " +
+    sqlda_->input_described.assign(sqlda_->input->sqlvar, sqlda_->input->sqlvar + sqlda_->input->sqld);
+    if (static_cast<std::size_t>(sqlda_->input->sqld) != positional_.names.size()) {
+      Fail("O comando tem " + std::to_string(sqlda_->input->sqld) + " parâmetros, mas " +
            std::to_string(positional_.names.size()) + " nomes de parâmetro");
     }
 
@@ -149,11 +163,11 @@ void Query::DoPrepare() {
       statement_type_ = static_cast<int>(api.vax_integer(answer + 3, length));
     }
 
-    output_buffers_.assign(static_cast<std::size_t>(output_->sqld), {});
-    output_nulls_.assign(static_cast<std::size_t>(output_->sqld), 0);
-    for (int i = 0; i < output_->sqld; ++i) {
+    sqlda_->output_buffers.assign(static_cast<std::size_t>(sqlda_->output->sqld), {});
+    sqlda_->output_nulls.assign(static_cast<std::size_t>(sqlda_->output->sqld), 0);
+    for (int i = 0; i < sqlda_->output->sqld; ++i) {
       const auto column = static_cast<std::size_t>(i);
-      ReserveColumn(output_->sqlvar[i], output_buffers_[column], output_nulls_[column]);
+      ReserveColumn(sqlda_->output->sqlvar[i], sqlda_->output_buffers[column], sqlda_->output_nulls[column]);
     }
   } catch (...) {
     FreeStatement(DSQL_drop);
@@ -164,8 +178,8 @@ void Query::DoPrepare() {
 void Query::Unprepare() {
   Close();
   FreeStatement(DSQL_drop);
-  output_.reset();
-  input_.reset();
+  sqlda_->output.reset();
+  sqlda_->input.reset();
 }
 
 void Query::FreeStatement(unsigned short option) noexcept {
@@ -189,16 +203,16 @@ void Query::FreeStatement(unsigned short option) noexcept {
 }
 
 void Query::BindInput() {
-  input_buffers_.assign(positional_.names.size(), {});
-  input_nulls_.assign(positional_.names.size(), 0);
+  sqlda_->input_buffers.assign(positional_.names.size(), {});
+  sqlda_->input_nulls.assign(positional_.names.size(), 0);
   for (std::size_t i = 0; i < positional_.names.size(); ++i) {
     const auto found = params_.find(positional_.names[i]);
     if (found == params_.end()) Fail("O parâmetro " + positional_.names[i] + " não recebeu valor");
-    XSQLVAR& var = input_->sqlvar[i];
+    XSQLVAR& var = sqlda_->input->sqlvar[i];
     // Each run starts from the described type again: the run before may have put a
     // value of another kind (and length) there.
-    var = input_described_[i];
-    WriteParameter(var, found->second, input_buffers_[i], input_nulls_[i]);
+    var = sqlda_->input_described[i];
+    WriteParameter(var, found->second, sqlda_->input_buffers[i], sqlda_->input_nulls[i]);
   }
 }
 
@@ -206,7 +220,7 @@ void Query::ExecuteStatement() {
   const FirebirdApi& api = connection_.api();
   ISC_STATUS_ARRAY status{};
   api.dsql_execute(status, transaction_.handle(), &statement_, kDialect,
-                   positional_.names.empty() ? nullptr : input_.get());
+                   positional_.names.empty() ? nullptr : sqlda_->input.get());
   connection_.Check(status);
 }
 
@@ -245,7 +259,7 @@ void Query::DoOpen() {
 void Query::Fetch() {
   const FirebirdApi& api = connection_.api();
   ISC_STATUS_ARRAY status{};
-  const ISC_STATUS result = api.dsql_fetch(status, &statement_, kDialect, output_.get());
+  const ISC_STATUS result = api.dsql_fetch(status, &statement_, kDialect, sqlda_->output.get());
   if (result == 100) {
     has_row_ = false;
     row_.clear();
@@ -253,8 +267,8 @@ void Query::Fetch() {
   }
   connection_.Check(status);
   row_.clear();
-  row_.reserve(static_cast<std::size_t>(output_->sqld));
-  for (int i = 0; i < output_->sqld; ++i) row_.push_back(ReadColumn(output_->sqlvar[i]));
+  row_.reserve(static_cast<std::size_t>(sqlda_->output->sqld));
+  for (int i = 0; i < sqlda_->output->sqld; ++i) row_.push_back(ReadColumn(sqlda_->output->sqlvar[i]));
   has_row_ = true;
 }
 
@@ -382,8 +396,8 @@ const std::vector<FieldValue>& Query::Row() const {
 
 std::vector<std::string> Query::FieldNames() const {
   std::vector<std::string> names;
-  if (!Prepared() || !output_) return names;
-  for (int i = 0; i < output_->sqld; ++i) names.push_back(ColumnName(output_->sqlvar[i]));
+  if (!Prepared() || !sqlda_->output) return names;
+  for (int i = 0; i < sqlda_->output->sqld; ++i) names.push_back(ColumnName(sqlda_->output->sqlvar[i]));
   return names;
 }
 

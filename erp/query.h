@@ -12,7 +12,6 @@
 #include "erp/connection.h"
 #include "erp/field_value.h"
 #include "erp/named_parameters.h"
-#include "erp/sql_variables.h"
 #include "erp/transaction.h"
 #include "support/date_time.h"
 
@@ -93,16 +92,13 @@ class Query final : public AttachmentUser {
   PositionalSql positional_;
   std::map<std::string, FieldValue> params_;
 
-  isc_stmt_handle statement_ = 0;
+  ClientHandle statement_ = 0;
   std::uint64_t generation_ = 0;
   int statement_type_ = 0;
-  SqldaPtr output_;
-  SqldaPtr input_;
-  std::vector<std::vector<char>> output_buffers_;
-  std::vector<short> output_nulls_;
-  std::vector<XSQLVAR> input_described_;
-  std::vector<std::vector<char>> input_buffers_;
-  std::vector<short> input_nulls_;
+  // The client's descriptions of the columns and parameters, with the buffers they
+  // point into (defined with the client's types in query.cpp).
+  struct Descriptors;
+  std::unique_ptr<Descriptors> sqlda_;
 
   bool cursor_open_ = false;
   bool in_use_ = false;  // holds one use of the transaction

@@ -22,10 +22,12 @@ using testing::TestDatabase;
 
 class SettingsRowTest : public ::testing::TestWithParam<bool> {
  protected:
-  SettingsRowTest()
+  // `write_lock_timeout`: how long the settings write waits for a row another
+  // transaction holds.
+  explicit SettingsRowTest(std::chrono::seconds write_lock_timeout = std::chrono::seconds(2))
       : db_(TestDatabase::Options{.padrao_primary_key = GetParam()}),
         read_(connection_, TransactionMode::ReadOnlyReadCommitted, true),
-        write_(connection_, TransactionMode::ReadWriteReadCommitted, true, std::chrono::seconds(2)),
+        write_(connection_, TransactionMode::ReadWriteReadCommitted, true, write_lock_timeout),
         row_(connection_, read_, write_) {
     db_.ConfigureConnection(connection_);
     connection_.Connect();
@@ -68,6 +70,16 @@ class SettingsRowTest : public ::testing::TestWithParam<bool> {
   SettingsRow row_;
   std::vector<Retry> retries_;
 };
+
+// The same fixture with another lock time-out on the settings write: shorter, so that
+// a held row fails quickly, or longer, so that a slow commit trigger never runs out.
+template <int kWriteLockTimeoutSeconds>
+class SettingsRowLockTest : public SettingsRowTest {
+ protected:
+  SettingsRowLockTest() : SettingsRowTest(std::chrono::seconds(kWriteLockTimeoutSeconds)) {}
+};
+using SettingsRowShortLockTest = SettingsRowLockTest<1>;
+using SettingsRowLongLockTest = SettingsRowLockTest<20>;
 
 TEST_P(SettingsRowTest, OnlyTheLowestCodigoIsReadAndWritten) {
   db_.RunScript(
@@ -207,9 +219,8 @@ TEST_P(SettingsRowTest, WriteLandsAfterAnUpdateConflict) {
 // An ERP transaction holds the row past the lock time-out: with one attempt the
 // write fails and the row keeps its value; with more, the attempt after the ERP let
 // go of the row writes it.
-TEST_P(SettingsRowTest, LockTimeOutIsTriedAgainWithinTheAttempts) {
+TEST_P(SettingsRowShortLockTest, LockTimeOutIsTriedAgainWithinTheAttempts) {
   db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (1, '11', 40)");
-  write_.SetLockTimeout(std::chrono::seconds(1));
   struct Case {
     int attempts;
     bool lands;
@@ -293,7 +304,7 @@ TEST_P(SettingsRowTest, RefusedCommitIsRolledBackAndLeavesTheRowFree) {
 // and the attachment is killed meanwhile): whether the write was stored is unknown, so
 // it is not run again blindly; the row read again tells, and here it was not stored,
 // so the write runs again on the new attachment and lands once.
-TEST_P(SettingsRowTest, CommitLostWithTheConnectionIsDecidedByReadingTheRowAgain) {
+TEST_P(SettingsRowLongLockTest, CommitLostWithTheConnectionIsDecidedByReadingTheRowAgain) {
   db_.Execute("INSERT INTO PADRAO (CODIGO, CGC, BRINDEX_ULTIMOENVIO) VALUES (1, '11', 40)");
   db_.Execute("CREATE TABLE TRAVA (ID INTEGER)");
   db_.Execute("INSERT INTO TRAVA (ID) VALUES (1)");
@@ -311,7 +322,6 @@ TEST_P(SettingsRowTest, CommitLostWithTheConnectionIsDecidedByReadingTheRowAgain
   connection_.Disconnect();  // an attachment learns of database triggers when it is made
   connection_.Connect();
   connection_.SetReconnectPolicy({3, std::chrono::milliseconds(100)});
-  write_.SetLockTimeout(std::chrono::seconds(20));
   row_.SetWritePolicy({2, std::chrono::milliseconds(50)});
   row_.Open();
   std::unique_ptr<testing::SqlSession> till = db_.OpenSession();
@@ -389,8 +399,10 @@ TEST_P(SettingsRowTest, KeptWriteIsPreparedAgainAfterTheAttachmentIsKilled) {
   EXPECT_EQ(Stored("BRINDEX_ULTIMOENVIO", 1), 44);
 }
 
-INSTANTIATE_TEST_SUITE_P(PrimaryKey, SettingsRowTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "WithKey" : "WithoutKey"; });
+std::string KeyCaseName(const ::testing::TestParamInfo<bool>& info) { return info.param ? "WithKey" : "WithoutKey"; }
+INSTANTIATE_TEST_SUITE_P(PrimaryKey, SettingsRowTest, ::testing::Values(true, false), KeyCaseName);
+INSTANTIATE_TEST_SUITE_P(PrimaryKey, SettingsRowShortLockTest, ::testing::Values(true, false), KeyCaseName);
+INSTANTIATE_TEST_SUITE_P(PrimaryKey, SettingsRowLongLockTest, ::testing::Values(true, false), KeyCaseName);
 
 TEST(SettingsRowWithoutKey, TwoIdenticalRowsMakeTheWriteFailAndChangeNothing) {
   TestDatabase db(TestDatabase::Options{.padrao_primary_key = false});

@@ -2,6 +2,7 @@
 #include "erp/transaction.h"
 
 #include "erp/database_error.h"
+#include "erp/firebird_client.h"
 
 namespace zendrel {
 namespace {

@@ -3,8 +3,6 @@
 // ended by their users.
 #pragma once
 
-#include <ibase.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -44,8 +42,6 @@ class Transaction final : public AttachmentUser {
   bool Active() const;
 
   bool auto_start_commit() const { return auto_start_commit_; }
-  TransactionMode mode() const { return mode_; }
-  void SetLockTimeout(std::chrono::seconds timeout) { lock_timeout_ = timeout; }
   std::chrono::seconds lock_timeout() const { return lock_timeout_; }
 
   // --- For the data layer's statements ---
@@ -57,7 +53,7 @@ class Transaction final : public AttachmentUser {
   // automatic transaction commits (or rolls back after a failure: `succeeded`
   // false; that path never throws).
   void EndUse(bool succeeded);
-  isc_tr_handle* handle() { return &handle_; }
+  ClientHandle* handle() { return &handle_; }
 
   void ReleaseHandles(bool attachment_alive) noexcept override;
 
@@ -70,7 +66,7 @@ class Transaction final : public AttachmentUser {
   TransactionMode mode_;
   bool auto_start_commit_;
   std::chrono::seconds lock_timeout_;
-  isc_tr_handle handle_ = 0;
+  ClientHandle handle_ = 0;
   std::uint64_t generation_ = 0;
   int users_ = 0;
   bool lost_ = false;

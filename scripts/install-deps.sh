@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   rapidjson-dev libfmt-dev libasio-dev libcurl4-openssl-dev libssl-dev
   firebird3.0-server firebird3.0-utils firebird-dev
-  python3 openssl procps iproute2 clang clang-tidy libclang-rt-14-dev
+  python3 openssl procps iproute2 clang clang-tidy clang-format libclang-rt-14-dev
 )
 
 missing=()

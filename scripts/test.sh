@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer, starts the local Firebird server, runs every test with
-# CTest (the fault-injection run among them), clang-tidy, the fuzz targets, the Debian
-# package test and the Windows build under Wine, and stops the server again. Exits
-# non-zero when anything fails.
+# CTest (the fault-injection run among them), clang-tidy, the layout check, the fuzz
+# targets, the Debian package test and the Windows build under Wine, and stops the
+# server again. Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -48,6 +48,7 @@ stage "tests (CTest)" ctest --test-dir "$build" --output-on-failure -j2 --timeou
 stage "Firebird 4 (ReadConsistency 1 and 0)" bash scripts/test-firebird4.sh "$build"
 # --- end of the Firebird 4 stage ---------------------------------------------------
 stage "clang-tidy" bash scripts/lint.sh "$build"
+stage "clang-format" bash scripts/format-check.sh
 # Fuzz targets (clang, ASan + UBSan, 30 s each); fails on any crash, leak or sanitizer report.
 stage "fuzzing" bash scripts/fuzz.sh
 # The Debian package: installed with dpkg, -status and -once from /opt/zendrel, removed.

@@ -109,11 +109,11 @@ std::string_view CharactersAt(std::string_view text, std::size_t first, std::siz
 }  // namespace
 
 DateTime TrataData(std::string_view Data, const RegionalSettings& regional) {
-  const std::string_view Ano = CharactersAt(Data, 0, 4);
-  const std::string_view Mes = CharactersAt(Data, 5, 2);
-  const std::string_view Dia = CharactersAt(Data, 8, 2);
+  const std::string_view year = CharactersAt(Data, 0, 4);
+  const std::string_view month = CharactersAt(Data, 5, 2);
+  const std::string_view day = CharactersAt(Data, 8, 2);
   const char sep = regional.date_separator;
-  const std::string joined = fmt::format("{}{}{}{}{}", Dia, sep, Mes, sep, Ano);
+  const std::string joined = fmt::format("{}{}{}{}{}", day, sep, month, sep, year);
   if (const std::optional<DateTime> date = ReadShortDate(joined, regional)) return *date;
   throw ConversionError(fmt::format("'{}' is not a valid date", joined));
 }

@@ -1,0 +1,17 @@
+// The client library's handle and status types under the data layer's own names, so
+// that its headers, which the sync and service code include, need not bring in
+// <ibase.h>. firebird_client.cpp checks at compile time that they are the client's.
+#pragma once
+
+#include <cstdint>
+
+namespace zendrel {
+
+// An attachment's, transaction's or statement's handle (FB_API_HANDLE, which the
+// 64-bit client declares as an unsigned int).
+using ClientHandle = unsigned int;
+
+// One element of a status vector (ISC_STATUS).
+using ClientStatus = std::intptr_t;
+
+}  // namespace zendrel

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Checks that every C++ source file is laid out as .clang-format says, and names the
+# files that are not. Reformat them with:
+#   git ls-files '*.cpp' '*.h' | xargs clang-format -i
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mapfile -t sources < <(git ls-files '*.cpp' '*.h')
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+if ! printf '%s\n' "${sources[@]}" | xargs clang-format --dry-run --Werror >"$out" 2>&1; then
+  grep -oE '^[^:]+\.(cpp|h):' "$out" | sort -u | sed 's/:$//; s/^/format: not laid out as .clang-format says: /' >&2
+  echo "format: reformat with: git ls-files '*.cpp' '*.h' | xargs clang-format -i" >&2
+  exit 1
+fi
+echo "format: ${#sources[@]} files laid out as .clang-format says"
