@@ -228,6 +228,18 @@ bool TestDatabase::AnotherAttachmentIsRunningOn(std::string_view table) const {
   return running.value_or(0) > 0;
 }
 
+bool TestDatabase::AnotherAttachmentHasReadWithoutInserting(std::string_view table) const {
+  // Group 1 of the statistics is an attachment's.
+  const auto readers =
+      SelectInteger(fmt::format("SELECT COUNT(*) FROM MON$ATTACHMENTS A "
+                                "JOIN MON$TABLE_STATS S ON S.MON$STAT_ID = A.MON$STAT_ID AND S.MON$STAT_GROUP = 1 "
+                                "JOIN MON$RECORD_STATS R ON R.MON$STAT_ID = S.MON$RECORD_STAT_ID "
+                                "WHERE A.MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND S.MON$TABLE_NAME = '{}' "
+                                "AND R.MON$RECORD_SEQ_READS + R.MON$RECORD_IDX_READS > 0 AND R.MON$RECORD_INSERTS = 0",
+                                table));
+  return readers.value_or(0) > 0;
+}
+
 void TestDatabase::KillOtherAttachments() const {
   SqlSession session(target());
   session.Execute("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0");

@@ -100,6 +100,10 @@ class TestDatabase {
   // (for instance a read waiting for a till's uncommitted row). Each call reads the
   // monitoring tables in a transaction of its own, so it sees a fresh snapshot.
   bool AnotherAttachmentIsRunningOn(std::string_view table) const;
+  // Whether another attachment has read rows of `table` without inserting into it (a
+  // reader, not a till). The counts are the attachment's own and only grow while it
+  // lives, so unlike a running statement this cannot be missed between two looks.
+  bool AnotherAttachmentHasReadWithoutInserting(std::string_view table) const;
 
   // Ends every other user attachment of the database, as an administrator does with
   // DELETE FROM MON$ATTACHMENTS.
