@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "service/main_loop.h"
 #include "service/program.h"
 #include "service/program_entry.h"
 #include "service/test_overrides.h"
@@ -11,6 +12,8 @@
 namespace zendrel {
 
 int ProgramEntry(const std::vector<std::string>& args) {
+  // Before anything loads the database client, which would take them otherwise.
+  TakeStopRequests();
   ModuleSettings module_settings;
   ServiceHostOptions host_options;
   ApplyTestOverrides(module_settings, host_options);

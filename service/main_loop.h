@@ -59,10 +59,24 @@ class MainLoop {
   // Where exceptions escaping a tick handler go (the process-wide handler).
   virtual void SetExceptionHandler(std::function<void(const std::exception&)> handler) = 0;
 
-  // Stops the loop when the host asks the service to stop (SIGTERM/SIGINT on Linux);
-  // `on_stop` runs on the loop's thread before the loop quits.
+  // Stops the loop when the host asks the program to stop (SIGTERM/SIGINT on Linux;
+  // Ctrl+C, Ctrl+Break and closing the console on Windows); `on_stop` runs on the
+  // loop's thread before the loop quits. Every later request is counted and changes
+  // nothing more.
   virtual void QuitOnStopRequest(std::function<void()> on_stop) = 0;
+
+  // How many stop requests the host has delivered since QuitOnStopRequest. Counted
+  // the moment they arrive, before the loop takes them, so code that runs outside
+  // the loop (a "-once" cycle) sees them at once. Safe to call from any thread.
+  virtual int StopRequests() const = 0;
 };
+
+// Takes the host's stop requests for the process before any library can install a
+// handler of its own (the Firebird client's shuts the client down under a running
+// cycle, which then crashes). From then on a request reaches only a loop's
+// QuitOnStopRequest, or, while no loop asks for it, ends the process as it asks.
+// Call first thing at process start, before any thread is started.
+void TakeStopRequests();
 
 // The host's main loop.
 std::unique_ptr<MainLoop> CreateMainLoop();

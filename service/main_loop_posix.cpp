@@ -4,15 +4,74 @@
 #include <atomic>
 #include <csignal>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <signal.h>
 #include <thread>
 
 #include "service/main_loop.h"
 
 namespace zendrel {
 namespace {
+
+// SIGINT and SIGTERM, blocked in every thread from process start (the Firebird and
+// HTTP clients start threads of their own later, which inherit the mask) and taken by
+// one watcher thread with sigwait. The Firebird client installs handlers for both
+// that shut the client down on a thread of its own, under the cycle that is using it;
+// a blocked signal never reaches them.
+class StopSignalWatcher {
+ public:
+  static StopSignalWatcher& Instance() {
+    // Never destroyed: the watcher thread runs until the process ends.
+    static auto* const watcher = new StopSignalWatcher();
+    return *watcher;
+  }
+
+  void SetHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    handler_ = std::move(handler);
+  }
+
+ private:
+  StopSignalWatcher() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    std::thread([this] { Watch(); }).detach();
+  }
+
+  void Watch() {
+    int signal_number = 0;
+    while (sigwait(&signals_, &signal_number) == 0) {
+      std::lock_guard lock(mutex_);
+      if (handler_) {
+        handler_();
+        continue;
+      }
+      // Nobody takes the request: the process ends as the signal's default action
+      // would end it, whatever handler a library has put in place meanwhile.
+      std::signal(signal_number, SIG_DFL);
+      sigset_t just_this;
+      sigemptyset(&just_this);
+      sigaddset(&just_this, signal_number);
+      pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+      ::raise(signal_number);
+    }
+  }
+
+  sigset_t signals_{};
+  std::mutex mutex_;
+  std::function<void()> handler_;
+};
+
+// Runs `handler` (under the watcher's lock, so it is never in progress once replaced)
+// at each stop signal; nullptr gives the signals their default action back.
+void SetStopSignalHandler(std::function<void()> handler) {
+  StopSignalWatcher::Instance().SetHandler(std::move(handler));
+}
 
 class AsioMainLoop;
 
@@ -58,38 +117,26 @@ class AsioMainLoop final : public MainLoop {
     exception_handler_ = std::move(handler);
   }
 
-  // The stop signals are blocked in every thread (the Firebird and HTTP clients start
-  // threads of their own later, which inherit the mask) and taken by one watcher thread
-  // with sigwait, so no library's own signal handler ever runs in the middle of a
-  // cycle, and the request reaches the loop as an ordinary handler.
+  // The stop signals reach this loop through the process's one watcher thread, so no
+  // library's own signal handler ever runs in the middle of a cycle, and the request
+  // reaches the loop as an ordinary handler.
   void QuitOnStopRequest(std::function<void()> on_stop) override {
-    if (stop_watcher_.joinable()) return;
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    stop_watcher_ = std::thread([this, stop_signals, on_stop = std::move(on_stop)] {
-      int signal_number = 0;
-      while (sigwait(&stop_signals, &signal_number) == 0) {
-        if (closing_.load()) return;
-        asio::post(io_, [this, on_stop] {
-          if (on_stop) RunHandler(on_stop);
-          Quit();
-        });
-        return;
-      }
+    if (watching_stop_requests_) return;
+    watching_stop_requests_ = true;
+    SetStopSignalHandler([this, on_stop = std::move(on_stop)] {
+      if (stop_requests_.fetch_add(1) > 0) return;
+      asio::post(io_, [this, on_stop] {
+        if (on_stop) RunHandler(on_stop);
+        Quit();
+      });
     });
   }
 
+  int StopRequests() const override { return stop_requests_.load(); }
+
   ~AsioMainLoop() override {
-    if (stop_watcher_.joinable()) {
-      closing_.store(true);
-      // Wakes the watcher if it still waits; the signal is blocked everywhere, so only
-      // its sigwait sees it.
-      pthread_kill(stop_watcher_.native_handle(), SIGTERM);
-      stop_watcher_.join();
-    }
+    // After this returns no request is in the middle of reaching the loop.
+    if (watching_stop_requests_) SetStopSignalHandler(nullptr);
   }
 
   void RunHandler(const std::function<void()>& handler) { RunLoopHandler(handler, exception_handler_); }
@@ -101,8 +148,8 @@ class AsioMainLoop final : public MainLoop {
   asio::executor_work_guard<asio::io_context::executor_type> work_;
   std::atomic<bool> quit_{false};
   std::function<void(const std::exception&)> exception_handler_;
-  std::atomic<bool> closing_{false};
-  std::thread stop_watcher_;
+  bool watching_stop_requests_ = false;
+  std::atomic<int> stop_requests_{0};
 };
 
 class AsioPollTimer final : public PollTimer {
@@ -182,5 +229,7 @@ std::unique_ptr<PollTimer> AsioMainLoop::CreateTimer(std::function<void()> on_ti
 }  // namespace
 
 std::unique_ptr<MainLoop> CreateMainLoop() { return std::make_unique<AsioMainLoop>(); }
+
+void TakeStopRequests() { StopSignalWatcher::Instance(); }
 
 }  // namespace zendrel

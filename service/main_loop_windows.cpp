@@ -101,6 +101,9 @@ class WindowsMainLoop final : public MainLoop, private WindowTarget {
       SetConsoleCtrlHandler(OnConsoleStop, FALSE);
       std::lock_guard lock(stop_target_mutex_);
       stop_target_ = nullptr;
+      stop_count_ = nullptr;
+      // A closed console's handler waits for this: the run has ended.
+      if (loop_ended_ != nullptr) SetEvent(loop_ended_);
     }
   }
 
@@ -147,10 +150,14 @@ class WindowsMainLoop final : public MainLoop, private WindowTarget {
     {
       std::lock_guard lock(stop_target_mutex_);
       stop_target_ = stop_window_.handle();
+      stop_count_ = &stop_requests_;
+      if (loop_ended_ == nullptr) loop_ended_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
     stop_requests_hooked_ = true;
   }
+
+  int StopRequests() const override { return stop_requests_.load(); }
 
   void RunHandler(const std::function<void()>& handler) { RunLoopHandler(handler, exception_handler_); }
 
@@ -163,17 +170,29 @@ class WindowsMainLoop final : public MainLoop, private WindowTarget {
     Quit();
   }
 
-  // Runs on a thread of its own that the system starts for the console event.
+  // Runs on a thread of its own that the system starts for the console event. Only
+  // the first request reaches the loop; later ones are counted and change nothing.
   static BOOL WINAPI OnConsoleStop(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-    std::lock_guard lock(stop_target_mutex_);
-    if (stop_target_ == nullptr) return FALSE;
-    PostMessageW(stop_target_, kStopRequest, 0, 0);
+    HANDLE loop_ended = nullptr;
+    {
+      std::lock_guard lock(stop_target_mutex_);
+      if (stop_target_ == nullptr) return FALSE;
+      if (stop_count_->fetch_add(1) == 0) PostMessageW(stop_target_, kStopRequest, 0, 0);
+      loop_ended = loop_ended_;
+    }
+    // The system ends the process as soon as the handler of a closed console returns
+    // (and at the latest about 5 s after the close): hold it back until the run has
+    // ended, so that the posting in flight can still write its index.
+    if (event == CTRL_CLOSE_EVENT && loop_ended != nullptr) WaitForSingleObject(loop_ended, INFINITE);
     return TRUE;
   }
 
   static inline std::mutex stop_target_mutex_;
   static inline HWND stop_target_ = nullptr;
+  static inline std::atomic<int>* stop_count_ = nullptr;
+  // Never closed: a console handler may still be waiting on it as the process ends.
+  static inline HANDLE loop_ended_ = nullptr;
 
   const Win32TimerCalls calls_;
   const DWORD thread_id_;
@@ -181,6 +200,7 @@ class WindowsMainLoop final : public MainLoop, private WindowTarget {
   std::function<void(const std::exception&)> exception_handler_;
   std::function<void()> on_stop_;
   bool stop_requests_hooked_ = false;
+  std::atomic<int> stop_requests_{0};
   MessageWindow stop_window_;
 };
 
@@ -314,5 +334,9 @@ std::unique_ptr<MainLoop> CreateWindowsMainLoop(const Win32TimerCalls& calls) {
 }
 
 std::unique_ptr<MainLoop> CreateMainLoop() { return CreateWindowsMainLoop(Win32TimerCalls{}); }
+
+// The Firebird client installs no console handler on Windows: the console's own
+// default (the process ends) holds until a loop asks for the requests.
+void TakeStopRequests() {}
 
 }  // namespace zendrel

@@ -32,6 +32,7 @@ void TSrvZendrel::Timer1Timer() {
   Timer1->SetInterval(settings_.interval);
 
   last_cycle_ = CycleOutcome{};
+  run_stop_.StartCycle();
   std::exception_ptr failure;
   try {
     if (settings_.at_cycle_start) settings_.at_cycle_start();
@@ -57,13 +58,17 @@ void TSrvZendrel::Timer1Timer() {
         erp.TBPadrao.Open();
         if (erp.TBPadrao.Field(padrao::kAtivaPontos).AsString() == "Y") {
           ++last_cycle_.campaigns_on;
-          EnviaMovimentoPontos();
-          ++last_cycle_.campaigns_run;
+          if (!run_stop_.Take()) {
+            EnviaMovimentoPontos();
+            ++last_cycle_.campaigns_run;
+          }
         }
         if (erp.TBPadrao.Field(padrao::kAtivaTopVendas).AsString() == "Y") {
           ++last_cycle_.campaigns_on;
-          EnviaMovimentoTopVendas();
-          ++last_cycle_.campaigns_run;
+          if (!run_stop_.Take()) {
+            EnviaMovimentoTopVendas();
+            ++last_cycle_.campaigns_run;
+          }
         }
       }
     }

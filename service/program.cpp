@@ -51,10 +51,31 @@ std::vector<std::string> OnceFailures(const CycleOutcome& cycle, std::size_t log
   return reasons;
 }
 
+// What an interrupted ONCE run says, on standard error and in the log: where it
+// ended, and that the requests after the first changed nothing.
+std::string InterruptionText(const RunStop& stop, int requests) {
+  std::string text = stop.last_movement
+                         ? fmt::format("interrompido depois do movimento {} de {}, com o seu índice de envio gravado",
+                                       *stop.last_movement, stop.last_campaign)
+                         : std::string("interrompido antes de gravar o índice de envio de qualquer movimento");
+  text += "; o restante fica para a próxima execução";
+  if (requests > 1) {
+    text +=
+        fmt::format(" ({} {} de interrupção depois do primeiro, enquanto o envio em andamento terminava, não {} nada)",
+                    requests - 1, requests == 2 ? "pedido" : "pedidos", requests == 2 ? "mudou" : "mudaram");
+  }
+  return text;
+}
+
 // Runs one poll cycle exactly as a tick does, echoing its log entries to standard
 // output. Exit status 0 only when the cycle did all its work and logged nothing;
-// otherwise 1, with the reasons on standard error.
-int RunOnce(TSrvZendrel& module) {
+// otherwise 1, with the reasons on standard error. A stop request (Ctrl+C, a
+// termination signal, a closed console) ends the cycle between two movements, as a
+// stopping service's cycle would end: the posting in flight is answered and its index
+// written first.
+int RunOnce(TSrvZendrel& module, MainLoop& loop) {
+  loop.QuitOnStopRequest(nullptr);
+  module.EndCyclesBetweenMovementsWhen([&loop] { return loop.StopRequests() > 0; });
   std::size_t log_entries = 0;
   SetLogEcho([&log_entries](const std::string& entry) {
     ++log_entries;
@@ -73,6 +94,19 @@ int RunOnce(TSrvZendrel& module) {
     }
   }
   SetLogEcho(nullptr);
+  if (const int requests = loop.StopRequests(); requests > 0) {
+    // The interruption is the verdict: what the cycle left undone is left for the
+    // next run on purpose.
+    const std::string interruption = InterruptionText(module.run_stop(), requests);
+    for (const std::string& reason : reasons) std::cerr << "Zendrel -once: " << reason << std::endl;
+    std::cerr << "Zendrel -once: " << interruption << std::endl;
+    try {
+      DoSaveLog("Zendrel -once: " + interruption);
+    } catch (const std::exception& log_failure) {
+      ReportHostEvent(EventSource(), log_failure.what());
+    }
+    return 1;
+  }
   for (std::string& reason : OnceFailures(module.last_cycle(), log_entries)) reasons.push_back(std::move(reason));
   for (const std::string& reason : reasons) std::cerr << "Zendrel -once: " << reason << std::endl;
   return reasons.empty() ? 0 : 1;
@@ -140,7 +174,7 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
       ReportHostEvent(EventSource(), log_failure.what());
     }
   });
-  if (line.mode == ProgramMode::Once) return RunOnce(module);
+  if (line.mode == ProgramMode::Once) return RunOnce(module, *loop);
   return host->Run(*module.Timer1, *loop);
 }
 

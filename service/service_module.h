@@ -14,6 +14,7 @@
 #include "support/clock.h"
 #include "sync/campaign_sync.h"
 #include "sync/erp_components.h"
+#include "sync/run_stop.h"
 
 namespace zendrel {
 
@@ -60,7 +61,13 @@ class TSrvZendrel {
   void EnviaMovimentoPontos() { campaigns_.EnviaMovimentoPontos(); }
   void EnviaMovimentoTopVendas() { campaigns_.EnviaMovimentoTopVendas(); }
 
+  // From now on every cycle ends between two movements, or before a campaign, once
+  // `requested` says so (an interrupted "-once").
+  void EndCyclesBetweenMovementsWhen(std::function<bool()> requested) { run_stop_.requested = std::move(requested); }
+
   const CycleOutcome& last_cycle() const { return last_cycle_; }
+  // Where the last cycle's campaigns stood when it ended: the last send index written.
+  const RunStop& run_stop() const { return run_stop_; }
   const std::filesystem::path& settings_folder() const { return folder_; }
 
   ErpComponents erp;
@@ -71,6 +78,7 @@ class TSrvZendrel {
   ModuleSettings settings_;
   std::filesystem::path folder_;
   const Clock& clock_;
+  RunStop run_stop_;
   CampaignSync campaigns_;
   CycleOutcome last_cycle_;
 };

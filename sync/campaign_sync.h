@@ -9,6 +9,7 @@
 #include "support/clock.h"
 #include "support/date_time.h"
 #include "sync/erp_components.h"
+#include "sync/run_stop.h"
 
 namespace zendrel {
 
@@ -17,8 +18,8 @@ enum class TTipoCampanha { tcPontos, tcVendedor };
 class CampaignSync {
  public:
   // `message_pump` handles the main thread's waiting messages; the points loop runs it
-  // after every movement.
-  CampaignSync(ErpComponents& erp, const Clock& clock, std::function<void()> message_pump);
+  // after every movement. `stop`, when given, can end both loops between movements.
+  CampaignSync(ErpComponents& erp, const Clock& clock, std::function<void()> message_pump, RunStop* stop = nullptr);
 
   // Asks the platform about a pending reset of the campaign, applies and acknowledges
   // it, starts the top-sales campaign on its first run, and returns the stored send
@@ -50,6 +51,7 @@ class CampaignSync {
   ErpComponents& erp_;
   const Clock& clock_;
   std::function<void()> message_pump_;
+  RunStop* stop_;
 };
 
 }  // namespace zendrel

@@ -53,6 +53,7 @@ void CampaignSync::EnviaMovimentoPontos() {
       // Only this campaign lets the thread handle its waiting messages between two
       // movements; the poll timer is off meanwhile, so no second cycle starts.
       .after_row = message_pump_,
+      .stop = stop_,
   };
   SendPending(erp_, last_sent, send);
 }

@@ -16,8 +16,8 @@ namespace {
 constexpr int kResetAccepted = 202;
 }  // namespace
 
-CampaignSync::CampaignSync(ErpComponents& erp, const Clock& clock, std::function<void()> message_pump)
-    : erp_(erp), clock_(clock), message_pump_(std::move(message_pump)) {}
+CampaignSync::CampaignSync(ErpComponents& erp, const Clock& clock, std::function<void()> message_pump, RunStop* stop)
+    : erp_(erp), clock_(clock), message_pump_(std::move(message_pump)), stop_(stop) {}
 
 std::int32_t CampaignSync::AtualizaIndiceEnvio(TTipoCampanha TipoCampanha) {
   return TipoCampanha == TTipoCampanha::tcPontos ? AtualizaIndicePontos() : AtualizaIndiceTopVendas();

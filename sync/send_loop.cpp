@@ -16,6 +16,7 @@ constexpr int kAccepted = 200;
 }  // namespace
 
 void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send) {
+  if (send.stop != nullptr && send.stop->Take()) return;
   std::int64_t highest = std::numeric_limits<std::int64_t>::max();
   // Where the read itself waits for a till, there is nothing to wait for first.
   if (erp.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp.Connquimero) &&
@@ -30,10 +31,17 @@ void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send)
   if (!OpenPending(pending, send.log_prefix)) return;
 
   const auto move_index = [&] {
-    erp.TBPadrao.WriteInteger(send.index_column, pending.Field(number_column).AsInteger());
+    const std::int32_t number = pending.Field(number_column).AsInteger();
+    erp.TBPadrao.WriteInteger(send.index_column, number);
+    if (send.stop != nullptr) {
+      send.stop->last_campaign = send.log_prefix.substr(0, send.log_prefix.find(':'));
+      send.stop->last_movement = number;
+    }
   };
   int answer = kAccepted;
   while (!pending.Eof() && answer == kAccepted) {
+    // Between two movements only: the one before has its index written.
+    if (send.stop != nullptr && send.stop->Take()) break;
     // A later number may still have an uncommitted one below it: the next cycle.
     const std::int64_t number = pending.Field(number_column).AsInteger();
     if (number > highest) break;

@@ -12,6 +12,7 @@
 #include "erp/query.h"
 #include "sync/erp_components.h"
 #include "sync/pending_holders.h"
+#include "sync/run_stop.h"
 
 namespace zendrel {
 
@@ -37,6 +38,9 @@ struct PendingSend {
   // loop ends right after an accepted row because it reached the highest settled number
   // or the next row is held. Empty: nothing.
   std::function<void()> after_row;
+  // Looked at before each row: the loop ends there when the run is asked to end, and
+  // notes each index it writes. nullptr: the loop runs to its end.
+  RunStop* stop = nullptr;
 };
 
 // One pass over the pending rows numbered after `from`.

@@ -48,7 +48,8 @@ void CampaignSync::EnviaMovimentoTopVendas() {
                .log_prefix = "MovimentoTopVendas: ",
                .post = [this] { return PostTopSales(erp_.TBMovTopVendas, erp_.TBPadrao); },
                .passes_unposted = {},
-               .after_row = {}});
+               .after_row = {},
+               .stop = stop_});
 }
 
 void CampaignSync::AtualizaProdutos() {

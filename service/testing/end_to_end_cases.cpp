@@ -2,6 +2,7 @@
 #include "service/testing/end_to_end_cases.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -60,6 +61,11 @@ void EndToEndCycle::WaitForAReadOfPendingMovementsThatWaits() const {
       << "within 60 s no read of the pending points movements was seen waiting";
 }
 
+void EndToEndCycle::SignalProgram(int signal_number) {
+  ASSERT_NE(running_, nullptr) << "no program is running";
+  running_->Signal(signal_number);
+}
+
 std::string EndToEndCycle::AsLogBytes(const std::string& utf8) const {
   return program_->log_in_windows_1252 ? Utf8ToWindows1252(utf8) : utf8;
 }
@@ -89,6 +95,7 @@ OnceOutcome EndToEndCycle::RunOnce(const ProgramUnderTest& program, const EndToE
   OnceOutcome outcome;
   {
     ChildProcess child(executable, args, env);
+    running_ = &child;
     std::thread alongside;
     if (case_under_test.while_running) {
       alongside = std::thread([&] {
@@ -101,6 +108,7 @@ OnceOutcome EndToEndCycle::RunOnce(const ProgramUnderTest& program, const EndToE
     outcome.status = status.value_or(-1);
     outcome.output = child.Output();
     outcome.errors = child.Errors();
+    running_ = nullptr;
   }
   const fs::path log = folder.path() / "Zendrel.log";
   if (fs::exists(log)) {
@@ -267,6 +275,82 @@ const std::vector<EndToEndCase>& EndToEndCycle::Cases() {
          EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"500", "201", "202"}));
          EXPECT_EQ(t.PontosIndex(), 202);
          EXPECT_TRUE(outcome.log.empty());
+       }},
+
+      // Ctrl+C while the platform takes its time over the second posting, and again
+      // while that posting still waits: the posting is answered, its index written, and
+      // the run ends there, saying so once; the third movement is left for the next run.
+      {"AnInterruptDuringAPostingFinishesItWritesItsIndexAndEndsTheRun",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 100");
+         t.InsertPontos(101, "VV", 601, "10");
+         t.InsertPontos(102, "VV", 602, "10");
+         t.InsertPontos(103, "VV", 603, "10");
+         ScriptedReply slow = ScriptedReply::Json(200, "{}");
+         slow.delay_ms = 4000;
+         platform_->Script("POST", "/v1/lancador", {ScriptedReply::Json(200, "{}"), slow});
+       },
+       [](EndToEndCycle& t) {
+         t.WaitForRequests("POST", "/v1/lancador", 2);
+         t.SignalProgram(SIGINT);
+         std::this_thread::sleep_for(std::chrono::milliseconds(500));  // a second Ctrl+C, a moment later
+         t.SignalProgram(SIGINT);
+       },
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 1) << outcome.errors;
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"601", "602"}));
+         EXPECT_EQ(t.PontosIndex(), 102);
+         const std::string said =
+             "Zendrel -once: interrompido depois do movimento 102 de MovimentoPontos, com o seu índice de envio "
+             "gravado; o restante fica para a próxima execução (1 pedido de interrupção depois do primeiro, "
+             "enquanto o envio em andamento terminava, não mudou nada)\n";
+         EXPECT_EQ(outcome.errors, said);
+         EXPECT_EQ(outcome.log, (std::vector<std::string>{said.substr(0, said.size() - 1)}));
+       }},
+
+      // systemctl's and kill's signal during a posting: the same orderly end.
+      {"ATerminationSignalDuringAPostingFinishesItWritesItsIndexAndEndsTheRun",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 100");
+         t.InsertPontos(101, "VV", 601, "10");
+         t.InsertPontos(102, "VV", 602, "10");
+         ScriptedReply slow = ScriptedReply::Json(200, "{}");
+         slow.delay_ms = 3000;
+         platform_->Script("POST", "/v1/lancador", {slow, ScriptedReply::Json(200, "{}")});
+       },
+       [](EndToEndCycle& t) {
+         t.WaitForRequests("POST", "/v1/lancador", 1);
+         t.SignalProgram(SIGTERM);
+       },
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 1) << outcome.errors;
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"601"}));
+         EXPECT_EQ(t.PontosIndex(), 101);
+         EXPECT_EQ(outcome.errors,
+                   "Zendrel -once: interrompido depois do movimento 101 de MovimentoPontos, com o seu índice de "
+                   "envio gravado; o restante fica para a próxima execução\n");
+         EXPECT_EQ(outcome.log.size(), 1u);
+       },
+       true},
+
+      // Ctrl+C while the cycle waits for the reset question's answer, before any
+      // posting: nothing is posted, no index is written.
+      {"AnInterruptBeforeAnyPostingPostsNothing",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 100");
+         t.InsertPontos(101, "VV", 601, "10");
+         ScriptedReply slow = ScriptedReply::Json(200, "[]");
+         slow.delay_ms = 3000;
+         platform_->Script("GET", "/v1/reset", {slow});
+       },
+       [](EndToEndCycle& t) { t.SignalProgram(SIGINT); },
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 1) << outcome.errors;
+         EXPECT_TRUE(t.Postings().empty());
+         EXPECT_EQ(t.PontosIndex(), 100);
+         EXPECT_EQ(outcome.errors,
+                   "Zendrel -once: interrompido antes de gravar o índice de envio de qualquer movimento; o restante "
+                   "fica para a próxima execução\n");
        }},
   };
   return cases;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "service/testing/child_process.h"
 #include "service/testing/poll_cycle_fixture.h"
 
 namespace zendrel::testing {
@@ -41,6 +42,9 @@ struct EndToEndCase {
   // first reset question (the cycle is connected and about to read movements); may be empty.
   std::function<void(EndToEndCycle&)> while_running;
   std::function<void(EndToEndCycle&, const OnceOutcome&)> check;
+  // Sends a Linux signal that Wine does not turn into a console event (only SIGINT
+  // becomes Ctrl+C there): the Windows program skips the case.
+  bool posix_signals_only = false;
 };
 
 // Cases are shown by their names in test output.
@@ -66,12 +70,17 @@ class EndToEndCycle : public PollCycle {
   // a till's uncommitted movement) in the database's monitoring tables.
   void WaitForAReadOfPendingMovementsThatWaits() const;
 
+  // Sends `signal_number` to the running program (under Wine, SIGINT reaches the
+  // Windows program as Ctrl+C).
+  void SignalProgram(int signal_number);
+
   // The UTF-8 text `utf8` as the program's host writes it into a new log.
   std::string AsLogBytes(const std::string& utf8) const;
 
   // Sessions of ERP tills that the case keeps open across the run.
   std::vector<std::unique_ptr<SqlSession>> tills_;
   const ProgramUnderTest* program_ = nullptr;
+  ChildProcess* running_ = nullptr;
 };
 
 }  // namespace zendrel::testing
