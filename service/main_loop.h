@@ -74,9 +74,14 @@ class MainLoop {
 // Takes the host's stop requests for the process before any library can install a
 // handler of its own (the Firebird client's shuts the client down under a running
 // cycle, which then crashes). From then on a request reaches only a loop's
-// QuitOnStopRequest, or, while no loop asks for it, ends the process as it asks.
+// QuitOnStopRequest; until a loop asks for them (or LetStopRequestsEndTheProcess is
+// called) requests are held, so a stop sent while the program starts is not lost.
 // Call first thing at process start, before any thread is started.
 void TakeStopRequests();
+
+// For the modes without a main loop, and after a loop has gone: a stop request ends
+// the process as it asks (a held one at once).
+void LetStopRequestsEndTheProcess();
 
 // The host's main loop.
 std::unique_ptr<MainLoop> CreateMainLoop();

@@ -29,9 +29,13 @@ class StopSignalWatcher {
     return *watcher;
   }
 
+  // Runs `handler` at each request from now on, first for each one held meanwhile.
+  // nullptr: requests end the process, a held one at once.
   void SetHandler(std::function<void()> handler) {
     std::lock_guard lock(mutex_);
     handler_ = std::move(handler);
+    holding_ = false;
+    for (; held_ > 0; --held_) Deliver(held_signal_);
   }
 
  private:
@@ -47,31 +51,44 @@ class StopSignalWatcher {
     int signal_number = 0;
     while (sigwait(&signals_, &signal_number) == 0) {
       std::lock_guard lock(mutex_);
-      if (handler_) {
-        handler_();
+      if (holding_) {
+        // The program has not yet said who takes requests: one sent while it starts
+        // waits for that, instead of ending a service that is about to take it.
+        ++held_;
+        held_signal_ = signal_number;
         continue;
       }
-      // Nobody takes the request: the process ends as the signal's default action
-      // would end it, whatever handler a library has put in place meanwhile.
-      std::signal(signal_number, SIG_DFL);
-      sigset_t just_this;
-      sigemptyset(&just_this);
-      sigaddset(&just_this, signal_number);
-      pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
-      ::raise(signal_number);
+      Deliver(signal_number);
     }
+  }
+
+  // Called with the mutex held.
+  void Deliver(int signal_number) {
+    if (handler_) {
+      handler_();
+      return;
+    }
+    // Nobody takes the request: the process ends as the signal's default action would
+    // end it, whatever handler a library has put in place meanwhile.
+    std::signal(signal_number, SIG_DFL);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+    ::raise(signal_number);
   }
 
   sigset_t signals_{};
   std::mutex mutex_;
   std::function<void()> handler_;
+  bool holding_ = true;
+  int held_ = 0;
+  int held_signal_ = SIGTERM;
 };
 
 // Runs `handler` (under the watcher's lock, so it is never in progress once replaced)
 // at each stop signal; nullptr gives the signals their default action back.
-void SetStopSignalHandler(std::function<void()> handler) {
-  StopSignalWatcher::Instance().SetHandler(std::move(handler));
-}
+void SetStopSignalHandler(std::function<void()> handler) { StopSignalWatcher::Instance().SetHandler(std::move(handler)); }
 
 class AsioMainLoop;
 
@@ -231,5 +248,7 @@ std::unique_ptr<PollTimer> AsioMainLoop::CreateTimer(std::function<void()> on_ti
 std::unique_ptr<MainLoop> CreateMainLoop() { return std::make_unique<AsioMainLoop>(); }
 
 void TakeStopRequests() { StopSignalWatcher::Instance(); }
+
+void LetStopRequestsEndTheProcess() { SetStopSignalHandler(nullptr); }
 
 }  // namespace zendrel

@@ -339,4 +339,6 @@ std::unique_ptr<MainLoop> CreateMainLoop() { return CreateWindowsMainLoop(Win32T
 // default (the process ends) holds until a loop asks for the requests.
 void TakeStopRequests() {}
 
+void LetStopRequestsEndTheProcess() {}
+
 }  // namespace zendrel

@@ -4,10 +4,14 @@
 // closed and the timer armed again.
 #include <exception>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "erp/site_settings.h"
 #include "service/database_credentials.h"
+#include "service/database_lock.h"
 #include "service/service_module.h"
+#include "support/executable_folder.h"
 #include "support/log_file.h"
 #include "sync/settings_columns.h"
 
@@ -33,6 +37,9 @@ void TSrvZendrel::Timer1Timer() {
 
   last_cycle_ = CycleOutcome{};
   run_stop_.StartCycle();
+  // Held from the connect to the disconnect: no other relay works on this database
+  // meanwhile.
+  std::unique_ptr<RelayLock> database_lock;
   std::exception_ptr failure;
   try {
     if (settings_.at_cycle_start) settings_.at_cycle_start();
@@ -55,6 +62,16 @@ void TSrvZendrel::Timer1Timer() {
 
       if (erp.Connquimero.Connected()) {
         last_cycle_.connected = true;
+        const std::string database_file = DatabaseFileOnServer(erp.Connquimero);
+        DatabaseLockAttempt database = TryTakeDatabaseLock(database_file, ExecutableFolder(), settings_.locks);
+        database_lock = std::move(database.lock);
+        if (!database_lock) {
+          last_cycle_.database_held = DatabaseHeldText(database_file, database.holder_folder);
+          DoSaveLog(last_cycle_.database_held);
+        }
+      }
+
+      if (database_lock) {
         erp.TBPadrao.Open();
         if (erp.TBPadrao.Field(padrao::kAtivaPontos).AsString() == "Y") {
           ++last_cycle_.campaigns_on;
@@ -87,6 +104,7 @@ void TSrvZendrel::Timer1Timer() {
   });
   CleanupStep(cleanup_failure, [&] { erp.TBMovTopVendas.Close(); });
   CleanupStep(cleanup_failure, [&] { erp.Connquimero.Disconnect(); });
+  database_lock.reset();
   // Whatever failed, the polling goes on.
   Timer1->SetEnabled(true);
 

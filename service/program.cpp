@@ -107,6 +107,11 @@ int RunOnce(TSrvZendrel& module, MainLoop& loop) {
     }
     return 1;
   }
+  if (!module.last_cycle().database_held.empty()) {
+    // As when another run holds this folder: one line, and nothing done.
+    std::cerr << module.last_cycle().database_held << std::endl;
+    return 1;
+  }
   for (std::string& reason : OnceFailures(module.last_cycle(), log_entries)) reasons.push_back(std::move(reason));
   for (const std::string& reason : reasons) std::cerr << "Zendrel -once: " << reason << std::endl;
   return reasons.empty() ? 0 : 1;
@@ -114,10 +119,10 @@ int RunOnce(TSrvZendrel& module, MainLoop& loop) {
 
 // The one relay of the installation, or nullptr after saying why there is none: a
 // "-once" prints one line, a second service process writes one log line.
-std::unique_ptr<RelayLock> TakeRelayLock(ProgramMode mode) {
+std::unique_ptr<RelayLock> TakeRelayLock(ProgramMode mode, const LockPlace& place) {
   std::string refusal;
   try {
-    if (auto lock = TryTakeRelayLock(ExecutableFolder())) return lock;
+    if (auto lock = TryTakeRelayLock(ExecutableFolder(), place)) return lock;
     refusal = mode == ProgramMode::Once
                   ? "O serviço " + std::string(kServiceName) +
                         " (ou outra execução do Zendrel desta pasta) já está em execução; nada foi feito. "
@@ -145,6 +150,8 @@ std::unique_ptr<RelayLock> TakeRelayLock(ProgramMode mode) {
 int RunProgram(const std::vector<std::string>& args, const ModuleSettings& module_settings,
                const ServiceHostOptions& host_options) {
   const CommandLine line = ParseCommandLine(args);
+  // Only the relay's own modes take stop requests in a loop.
+  if (line.mode != ProgramMode::Once && line.mode != ProgramMode::Service) LetStopRequestsEndTheProcess();
   auto host = CreateServiceHost(host_options);
   switch (line.mode) {
     case ProgramMode::Install: return host->Install(line.silent);
@@ -160,8 +167,11 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
 
   // Held until the process ends: two relays would read the same send index and post
   // the same movements twice.
-  const std::unique_ptr<RelayLock> relay_lock = TakeRelayLock(line.mode);
-  if (!relay_lock) return 1;
+  const std::unique_ptr<RelayLock> relay_lock = TakeRelayLock(line.mode, module_settings.locks);
+  if (!relay_lock) {
+    LetStopRequestsEndTheProcess();
+    return 1;
+  }
 
   auto loop = CreateMainLoop();
   TSrvZendrel module(*loop, module_settings);

@@ -11,6 +11,7 @@
 
 #include "erp/site_settings.h"
 #include "service/main_loop.h"
+#include "service/relay_lock.h"
 #include "support/clock.h"
 #include "sync/campaign_sync.h"
 #include "sync/erp_components.h"
@@ -28,6 +29,8 @@ struct ModuleSettings {
   // Runs at the start of every poll cycle; empty in the shipped program. A test build
   // makes cycles slow with it, to stop the service while one runs.
   std::function<void()> at_cycle_start;
+  // Where the relay's and the cycles' locks live; empty: the host's own place.
+  LockPlace locks;
 };
 
 // What the last poll cycle got to do: the ONCE mode's verdict rests on it.
@@ -37,6 +40,7 @@ struct CycleOutcome {
   bool connected = false;       // the database connection was opened
   int campaigns_on = 0;         // campaigns found switched on in the settings row
   int campaigns_run = 0;        // of those, the ones whose run came to its end
+  std::string database_held;    // another relay held the database: the cycle's one log line
 };
 
 class TSrvZendrel {

@@ -48,6 +48,8 @@ void ApplyTestOverrides(ModuleSettings& module_settings, ServiceHostOptions& hos
   if (auto v = EnvNumber("ZENDREL_TEST_PLAIN_PENDING_READ")) module_settings.erp.settle_pending_holders = *v == 0;
   if (const char* dir = std::getenv("ZENDREL_TEST_UNIT_DIR")) host_options.unit_folder = dir;
   if (const char* dir = std::getenv("ZENDREL_TEST_SETTINGS_DIR")) module_settings.settings_folder = dir;
+  if (const char* dir = std::getenv("ZENDREL_TEST_LOCK_FOLDER")) module_settings.locks.folder = dir;
+  if (const char* user = std::getenv("ZENDREL_TEST_SERVICE_USER")) module_settings.locks.service_user = user;
   if (auto v = EnvNumber("ZENDREL_TEST_SLOW_CYCLE_MS")) {
     // Each cycle says in the log that it began, then takes this long before its work.
     const milliseconds pause(*v);
