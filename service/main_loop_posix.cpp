@@ -88,7 +88,9 @@ class StopSignalWatcher {
 
 // Runs `handler` (under the watcher's lock, so it is never in progress once replaced)
 // at each stop signal; nullptr gives the signals their default action back.
-void SetStopSignalHandler(std::function<void()> handler) { StopSignalWatcher::Instance().SetHandler(std::move(handler)); }
+void SetStopSignalHandler(std::function<void()> handler) {
+  StopSignalWatcher::Instance().SetHandler(std::move(handler));
+}
 
 class AsioMainLoop;
 

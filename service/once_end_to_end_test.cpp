@@ -21,6 +21,18 @@ TEST_P(LinuxProgramOnce, Case) {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, LinuxProgramOnce, ::testing::ValuesIn(EndToEndCycle::Cases()), CaseName);
 
+TEST_F(EndToEndCycle, TwoLinuxCopiesInTwoFoldersPostOnlyOnce) {
+  TwoCopiesInTwoFoldersPostOnlyOnce(ProgramUnderTest{"", ZENDREL_TEST_PROGRAM, "Zendrel", false});
+}
+
+TEST_F(EndToEndCycle, TwoWindowsCopiesInTwoFoldersUnderWinePostOnlyOnce) {
+  const char* windows_program = std::getenv("ZENDREL_WINE_TEST_PROGRAM");
+  if (windows_program == nullptr || *windows_program == '\0') {
+    GTEST_SKIP() << "ZENDREL_WINE_TEST_PROGRAM is not set: scripts/test-windows.sh runs these under Wine";
+  }
+  TwoCopiesInTwoFoldersPostOnlyOnce(ProgramUnderTest{"/usr/bin/wine", windows_program, "Zendrel.exe", true});
+}
+
 class WindowsProgramOnceUnderWine : public EndToEndCycle, public ::testing::WithParamInterface<EndToEndCase> {};
 
 TEST_P(WindowsProgramOnceUnderWine, Case) {

@@ -2,7 +2,9 @@
 // unit, and the service's stop on SIGTERM when idle.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -145,6 +147,56 @@ TEST(ProgramService, StopsPromptlyOnSigtermWhenIdle) {
   const auto status = service.Wait(std::chrono::seconds(30));
   ASSERT_TRUE(status.has_value()) << "the program did not end after SIGTERM";
   EXPECT_EQ(*status, 0) << service.Errors();
+}
+
+// The lock files live in a folder only root and the service's user may enter: root's
+// relay makes it and gives it (and the lock file) to the service's user, that user's
+// relay later opens the file root made, and any other local user can neither open the
+// lock file nor flock it, so it cannot keep the service from starting.
+TEST(ProgramLocks, OnlyRootAndTheServiceUserCanUseTheLockFiles) {
+  if (::geteuid() != 0) GTEST_SKIP() << "running the relay as other users needs root";
+  TempFolder base;
+  fs::permissions(base.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                   fs::perms::others_read | fs::perms::others_exec);
+  const fs::path installation = base.path() / "install";
+  fs::create_directory(installation);
+  const fs::path program = installation / "Zendrel";
+  fs::copy_file(kProgram, program);
+  fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  // Not this machine's server: the run takes its locks and then does nothing.
+  std::ofstream(installation / "Tarvix.ini") << "[Tarvix]\r\nServidor=database-server.invalid\r\n";
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(::chown(installation.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+
+  const fs::path lock_folder = base.path() / "run-zendrel";
+  const std::map<std::string, std::string> env{{"ZENDREL_TEST_LOCK_FOLDER", lock_folder.string()},
+                                               {"ZENDREL_TEST_SERVICE_USER", "nobody"}};
+  const std::string nothing_to_do = "não é o servidor do banco de dados";
+
+  const auto as_root = RunToEnd(program.string(), {"-once"}, env);
+  EXPECT_NE(as_root.err.find(nothing_to_do), std::string::npos) << as_root.err;
+  struct stat folder {};
+  ASSERT_EQ(::stat(lock_folder.c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 07777, 0750u);
+  EXPECT_EQ(folder.st_uid, nobody->pw_uid);
+  EXPECT_EQ(folder.st_gid, nobody->pw_gid);
+
+  const auto as_service_user = RunToEnd("/usr/bin/setpriv",
+                                        {"--reuid=nobody", "--regid=" + std::to_string(nobody->pw_gid),
+                                         "--clear-groups", "--", program.string(), "-once"},
+                                        env);
+  EXPECT_NE(as_service_user.err.find(nothing_to_do), std::string::npos) << as_service_user.err;
+  EXPECT_EQ(as_service_user.err.find("trava"), std::string::npos) << as_service_user.err;
+
+  std::string lock_file;
+  for (const auto& entry : fs::directory_iterator(lock_folder)) lock_file = entry.path().string();
+  ASSERT_FALSE(lock_file.empty()) << "no lock file in " << lock_folder;
+  const auto intruder = RunToEnd("/usr/bin/setpriv", {"--reuid=daemon", "--regid=daemon", "--clear-groups", "--",
+                                                      "flock", "-n", lock_file, "true"});
+  EXPECT_NE(intruder.status, 0) << "another user took the relay's lock";
+  EXPECT_NE(intruder.err.find("Permission denied"), std::string::npos) << intruder.err;
 }
 
 }  // namespace

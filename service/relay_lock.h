@@ -48,8 +48,7 @@ struct DatabaseLockAttempt {
 // writing `installation_folder` into it for a relay that finds it held. Throws
 // std::runtime_error when the host cannot take the lock at all.
 DatabaseLockAttempt TryTakeDatabaseLock(const std::string& database_file,
-                                        const std::filesystem::path& installation_folder,
-                                        const LockPlace& place = {});
+                                        const std::filesystem::path& installation_folder, const LockPlace& place = {});
 
 // What the database's lock is on, for messages and tests.
 std::string DatabaseLockName(const std::string& database_file, const LockPlace& place = {});

@@ -79,7 +79,8 @@ void GiveToServiceUser(int descriptor, const LockPlace& place) {
   if (::geteuid() != 0) return;
   if (const std::optional<Owner> owner = ServiceOwner(place)) {
     if (::fchown(descriptor, owner->user, owner->group) != 0) {
-      throw std::runtime_error(fmt::format("Não foi possível dar a trava ao usuário do serviço: {}", std::strerror(errno)));
+      throw std::runtime_error(
+          fmt::format("Não foi possível dar a trava ao usuário do serviço: {}", std::strerror(errno)));
     }
   }
 }
@@ -126,12 +127,14 @@ Descriptor OpenLockFolder(const LockPlace& place) {
       return Descriptor(made.release());
     }
     if (errno != EEXIST) {
-      throw std::runtime_error(fmt::format("Não foi possível criar a pasta de travas {}: {}", folder, std::strerror(errno)));
+      throw std::runtime_error(
+          fmt::format("Não foi possível criar a pasta de travas {}: {}", folder, std::strerror(errno)));
     }
     descriptor = open_folder();
   }
   if (descriptor < 0) {
-    throw std::runtime_error(fmt::format("Não foi possível abrir a pasta de travas {}: {}", folder, std::strerror(errno)));
+    throw std::runtime_error(
+        fmt::format("Não foi possível abrir a pasta de travas {}: {}", folder, std::strerror(errno)));
   }
   return Descriptor(descriptor);
 }
@@ -148,7 +151,8 @@ LockFile OpenLockFile(const LockPlace& place, const std::string& name) {
   const Descriptor folder = OpenLockFolder(place);
   const std::string path = (FolderOf(place) / name).string();
   const auto failure = [&path] {
-    return std::runtime_error(fmt::format("Não foi possível abrir o arquivo de trava {}: {}", path, std::strerror(errno)));
+    return std::runtime_error(
+        fmt::format("Não foi possível abrir o arquivo de trava {}: {}", path, std::strerror(errno)));
   };
   // A file made by another process between two attempts is simply opened next time.
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -160,7 +164,8 @@ LockFile OpenLockFile(const LockPlace& place, const std::string& name) {
       throw failure();
     }
     if (errno != ENOENT) throw failure();
-    descriptor = ::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kLockFileMode);
+    descriptor =
+        ::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kLockFileMode);
     if (descriptor >= 0) {
       Descriptor made(descriptor);
       // The process's umask may have taken the group's write away.

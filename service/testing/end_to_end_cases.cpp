@@ -1,6 +1,7 @@
 // The end-to-end cases of "-once" and the run of one program build against them.
 #include "service/testing/end_to_end_cases.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -70,47 +71,44 @@ std::string EndToEndCycle::AsLogBytes(const std::string& utf8) const {
   return program_->log_in_windows_1252 ? Utf8ToWindows1252(utf8) : utf8;
 }
 
-OnceOutcome EndToEndCycle::RunOnce(const ProgramUnderTest& program, const EndToEndCase& case_under_test) {
-  program_ = &program;
+namespace {
+
+// One copy of the program in a fresh folder of its own, with the database's Tarvix.ini.
+struct InstalledCopy {
   TempFolder folder;
-  const fs::path copy = folder.path() / program.file_name;
-  fs::copy_file(program.program, copy);
-  fs::permissions(copy, fs::perms::owner_all);
-  fs::copy_file(db_->settings_folder() / "Tarvix.ini", folder.path() / "Tarvix.ini");
+  std::string executable;
+  std::vector<std::string> args;
+};
 
-  // The lock time-out, reconnection pause and HTTP time-outs are shortened only so that
-  // a failing case ends soon; no case depends on their values.
-  const std::map<std::string, std::string> env{{"ZENDREL_TEST_NOW", kEndToEndNow},
-                                               {"ZENDREL_TEST_LOCK_TIMEOUT_S", "20"},
-                                               {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "500"},
-                                               {"ZENDREL_TEST_HTTP_TIMEOUT_MS", "15000"}};
-  std::vector<std::string> args{copy.string(), "-once"};
-  std::string executable = copy.string();
-  if (!program.launcher.empty()) {
-    executable = program.launcher;
-  } else {
-    args.erase(args.begin());
-  }
+std::unique_ptr<InstalledCopy> InstallCopy(const ProgramUnderTest& program, const fs::path& settings) {
+  auto copy = std::make_unique<InstalledCopy>();
+  const fs::path file = copy->folder.path() / program.file_name;
+  fs::copy_file(program.program, file);
+  fs::permissions(file, fs::perms::owner_all);
+  fs::copy_file(settings, copy->folder.path() / "Tarvix.ini");
+  copy->executable = program.launcher.empty() ? file.string() : program.launcher;
+  copy->args = {file.string(), "-once"};
+  if (program.launcher.empty()) copy->args.erase(copy->args.begin());
+  return copy;
+}
 
+// The lock time-out, reconnection pause and HTTP time-outs are shortened only so that
+// a failing case ends soon; no case depends on their values.
+const std::map<std::string, std::string>& OnceEnvironment() {
+  static const std::map<std::string, std::string> env{{"ZENDREL_TEST_NOW", kEndToEndNow},
+                                                      {"ZENDREL_TEST_LOCK_TIMEOUT_S", "20"},
+                                                      {"ZENDREL_TEST_RECONNECT_PAUSE_MS", "500"},
+                                                      {"ZENDREL_TEST_HTTP_TIMEOUT_MS", "15000"}};
+  return env;
+}
+
+OnceOutcome Finish(ChildProcess& child, const InstalledCopy& copy, const ProgramUnderTest& program) {
   OnceOutcome outcome;
-  {
-    ChildProcess child(executable, args, env);
-    running_ = &child;
-    std::thread alongside;
-    if (case_under_test.while_running) {
-      alongside = std::thread([&] {
-        WaitForRequests("GET", "/v1/reset", 1);
-        case_under_test.while_running(*this);
-      });
-    }
-    const std::optional<int> status = child.Wait(std::chrono::seconds(180));
-    if (alongside.joinable()) alongside.join();
-    outcome.status = status.value_or(-1);
-    outcome.output = child.Output();
-    outcome.errors = child.Errors();
-    running_ = nullptr;
-  }
-  const fs::path log = folder.path() / "Zendrel.log";
+  const std::optional<int> status = child.Wait(std::chrono::seconds(180));
+  outcome.status = status.value_or(-1);
+  outcome.output = child.Output();
+  outcome.errors = child.Errors();
+  const fs::path log = copy.folder.path() / "Zendrel.log";
   if (fs::exists(log)) {
     outcome.log_bytes = ReadFile(log);
     for (const std::string& message : LogMessages(log)) {
@@ -118,6 +116,83 @@ OnceOutcome EndToEndCycle::RunOnce(const ProgramUnderTest& program, const EndToE
     }
   }
   return outcome;
+}
+
+}  // namespace
+
+OnceOutcome EndToEndCycle::RunOnce(const ProgramUnderTest& program, const EndToEndCase& case_under_test) {
+  program_ = &program;
+  const auto copy = InstallCopy(program, db_->settings_folder() / "Tarvix.ini");
+  ChildProcess child(copy->executable, copy->args, OnceEnvironment());
+  running_ = &child;
+  std::thread alongside;
+  if (case_under_test.while_running) {
+    alongside = std::thread([&] {
+      WaitForRequests("GET", "/v1/reset", 1);
+      case_under_test.while_running(*this);
+    });
+  }
+  OnceOutcome outcome = Finish(child, *copy, program);
+  if (alongside.joinable()) alongside.join();
+  running_ = nullptr;
+  return outcome;
+}
+
+std::vector<OnceOutcome> EndToEndCycle::RunOnceInFolders(const ProgramUnderTest& program,
+                                                         std::vector<std::string>& folder_names) {
+  program_ = &program;
+  std::vector<std::unique_ptr<InstalledCopy>> copies;
+  std::vector<std::unique_ptr<ChildProcess>> children;
+  for (std::size_t i = 0; i < folder_names.size(); ++i) {
+    copies.push_back(InstallCopy(program, db_->settings_folder() / "Tarvix.ini"));
+    folder_names[i] = copies.back()->folder.path().filename().string();
+  }
+  for (const auto& copy : copies) {
+    children.push_back(std::make_unique<ChildProcess>(copy->executable, copy->args, OnceEnvironment()));
+  }
+  std::vector<OnceOutcome> outcomes;
+  for (std::size_t i = 0; i < copies.size(); ++i) outcomes.push_back(Finish(*children[i], *copies[i], program));
+  return outcomes;
+}
+
+void EndToEndCycle::TwoCopiesInTwoFoldersPostOnlyOnce(const ProgramUnderTest& program) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 100");
+  InsertPontos(101, "VV", 601, "10");
+  InsertPontos(102, "VV", 602, "10");
+  // Slow enough that the second copy connects while the first still works, however
+  // slowly either starts.
+  ScriptedReply slow_question = ScriptedReply::Json(200, "[]");
+  slow_question.delay_ms = 5000;
+  platform_->Script("GET", "/v1/reset", {slow_question});
+  ScriptedReply slow_posting = ScriptedReply::Json(200, "{}");
+  slow_posting.delay_ms = 1000;
+  platform_->Script("POST", "/v1/lancador", {slow_posting});
+
+  std::vector<std::string> folders(2);
+  const std::vector<OnceOutcome> outcomes = RunOnceInFolders(program, folders);
+
+  EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"601", "602"}));
+  EXPECT_EQ(PontosIndex(), 102);
+  EXPECT_EQ(Only(platform_->Requests(), "GET", "/v1/reset").size(), 1u) << "the second copy asked the platform too";
+  const bool first_won = outcomes[0].status == 0;
+  const OnceOutcome& winner = outcomes[first_won ? 0 : 1];
+  const OnceOutcome& loser = outcomes[first_won ? 1 : 0];
+  EXPECT_EQ(winner.status, 0) << winner.errors;
+  EXPECT_EQ(loser.status, 1) << loser.errors;
+  const std::string database_file = db_->SelectText("SELECT MON$DATABASE_NAME FROM MON$DATABASE").value_or("?");
+  const std::string winner_folder = folders[first_won ? 0 : 1];
+  // One line, naming the database and the folder of the copy that holds it.
+  EXPECT_EQ(loser.errors.rfind("O banco de dados " + database_file +
+                                   " já está sendo atendido por outra execução do "
+                                   "Zendrel na pasta ",
+                               0),
+            0u)
+      << loser.errors;
+  EXPECT_NE(loser.errors.find(winner_folder + "; este ciclo não fez nada\n"), std::string::npos)
+      << loser.errors << " does not name " << winner_folder;
+  EXPECT_EQ(std::count(loser.errors.begin(), loser.errors.end(), '\n'), 1) << loser.errors;
+  ASSERT_EQ(loser.log.size(), 1u);
+  EXPECT_EQ(loser.log[0] + "\n", loser.errors);
 }
 
 const std::vector<EndToEndCase>& EndToEndCycle::Cases() {

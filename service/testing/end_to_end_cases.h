@@ -57,10 +57,19 @@ class EndToEndCycle : public PollCycle {
  public:
   static const std::vector<EndToEndCase>& Cases();
 
+  // Two copies of `program` in two folders with the same Tarvix.ini, started together:
+  // exactly one posts the movements, each once; the other does nothing and names the
+  // first one's folder.
+  void TwoCopiesInTwoFoldersPostOnlyOnce(const ProgramUnderTest& program);
+
  protected:
   // Copies the program and the database's Tarvix.ini into a fresh folder and runs
   // "-once" there, with `case_under_test.while_running` alongside.
   OnceOutcome RunOnce(const ProgramUnderTest& program, const EndToEndCase& case_under_test);
+
+  // Starts "-once" in as many fresh folders as `folder_names` has places, all at once,
+  // and waits for every run; the folders' own names go into `folder_names`.
+  std::vector<OnceOutcome> RunOnceInFolders(const ProgramUnderTest& program, std::vector<std::string>& folder_names);
 
   // Waits (tens of seconds: a Windows program under Wine starts slowly) until the
   // platform has received `count` requests `method path`.
