@@ -10,6 +10,7 @@
 #include <set>
 
 #include "api/testing/api_call_fixture.h"
+#include "api/testing/test_authority.h"
 
 namespace zendrel {
 namespace {
@@ -335,6 +336,41 @@ TEST_F(ExchangeTest, HttpsWithAWrongNameSelfSignedCertificateCompletes) {
   const RecordedRequest sent = OnlyRequest();
   EXPECT_EQ(sent.scheme, "https");
   EXPECT_EQ(sent.method, "POST");
+}
+
+// A secure channel that breaks once the request has gone out (an HTTPS-scanning
+// antivirus cutting into the reply): the platform may have the request, and credits a
+// posting on receipt, so it is never sent again in that exchange, with or without the
+// certificate checks; the exchange is a transport failure, tried again next cycle.
+TEST_F(ExchangeTest, AChannelBrokenAfterTheRequestWentOutIsNeverSentAgain) {
+  struct Case {
+    const char* name;
+    std::string base;
+  };
+  std::vector<Case> cases{
+      // Refused before anything went out, then sent with the checks waived.
+      {"a wrong-name self-signed certificate", platform_->HttpsBaseUrl()},
+  };
+  // Verified on the first attempt, so the break is that attempt's failure (where the
+  // host's transport can be told to trust the test authority).
+  if (const auto trust = testing::TrustForTestAuthority(platform_->CaFile())) {
+    UseTrust(*trust);
+    cases.push_back({"a certificate the client trusts", platform_->TrustedHttpsBaseUrl()});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform_->Reset();
+    platform_->Script("/v1/lancador", {ScriptedReply::BreakTlsChannel()});
+    ApiRequest request(HttpMethod::kPost, c.base, "v1/lancador");
+    request.AddField("legado", "601");
+    const ExchangeOutcome outcome = SendRequest(request);
+    EXPECT_FALSE(outcome.completed());
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_FALSE(outcome.failure.empty());
+    const std::vector<RecordedRequest> received = platform_->Requests();
+    ASSERT_EQ(received.size(), 1u) << outcome.failure;
+    EXPECT_EQ(received[0].body, "legado=601");
+  }
 }
 
 TEST_F(ExchangeTest, HttpsPlainTextServerIsATransportFailure) {

@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "api/certificate_waiver_winhttp.h"
 #include "api/http_transport.h"
 #include "support/windows_text.h"
 
@@ -48,38 +49,26 @@ std::string WinHttpErrorText(DWORD code) {
 constexpr DWORD kWaivedCertificateChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                                            SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
 
-constexpr DWORD kWaivableFailureFlags =
-    WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA | WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID |
-    WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID | WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE;
-
-// What the status callback learns about a failed secure channel.
+// What the status callback learns about one attempt: why its secure channel failed,
+// and whether any byte of the request went out.
 struct SecureFailure {
   DWORD flags = 0;
+  bool request_went_out = false;
 };
 
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
-  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0) return;
+  if (context == 0) return;
   auto* failure = reinterpret_cast<SecureFailure*>(context);
+  if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST || status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) {
+    failure->request_went_out = true;
+    return;
+  }
+  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE) return;
   if (information != nullptr && length >= sizeof(DWORD)) failure->flags |= *static_cast<const DWORD*>(information);
 }
 
 bool IsWaivableCertificateFailure(DWORD error, const SecureFailure& failure) {
-  switch (error) {
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: return true;
-    case ERROR_WINHTTP_SECURE_FAILURE:
-      // Not when the channel named a reason besides the four (a revoked certificate).
-      return (failure.flags & ~kWaivableFailureFlags) == 0;
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-      // Wine's WinHTTP reports a failed certificate check this way, without reasons.
-      // A second attempt changes nothing but the four checks, so a channel that fails
-      // for any other reason (a server that does not speak TLS) fails again, and the
-      // exchange still ends as a transport failure.
-      return true;
-    default: return false;
-  }
+  return MayWaiveCertificateChecks(error, failure.flags, failure.request_went_out);
 }
 
 // The raw header block ("HTTP/1.1 200 OK\r\nName: value\r\n...") as name/value pairs
@@ -183,7 +172,12 @@ class WinHttpTransport final : public HttpTransport {
     }
 
     SecureFailure secure_failure;
-    WinHttpSetStatusCallback(http, OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    if (WinHttpSetStatusCallback(http, OnStatus,
+                                 WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      // Without the callback no failure could be told to come before the request.
+      return Failure("WinHttpSetStatusCallback", GetLastError());
+    }
 
     for (const auto& [name, value] : request.headers) {
       const std::wstring line = Widen(name + ": " + value);

@@ -48,6 +48,7 @@ set(ZENDREL_WINDOWS_TESTS
   api_exchange_test
   api_postings_test
   api_list_calls_test
+  api_certificate_waiver_test
   erp_unit_windows_test
   command_line_test
   main_loop_windows_test

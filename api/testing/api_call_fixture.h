@@ -85,6 +85,16 @@ class ApiCallTest : public FakePlatformSuite {
     api_settings_ = std::make_unique<ScopedApiSettings>(std::move(settings));
   }
 
+  // Makes the transport trust `trust`'s authorities for the rest of the test.
+  void UseTrust(const HttpsTrust& trust) {
+    ApiSettings settings;
+    settings.clock = &clock_;
+    settings.timeouts = HttpTimeouts{5000, 5000, 5000, 5000};
+    settings.trust = trust;
+    api_settings_.reset();
+    api_settings_ = std::make_unique<ScopedApiSettings>(std::move(settings));
+  }
+
   // Points the log at a file that cannot be written (its folder does not exist).
   void UseUnwritableLog() {
     log_redirect_.reset();

@@ -89,6 +89,12 @@ ScriptedReply ScriptedReply::CloseWithoutReply() {
   return reply;
 }
 
+ScriptedReply ScriptedReply::BreakTlsChannel() {
+  ScriptedReply reply;
+  reply.break_tls = true;
+  return reply;
+}
+
 ScriptedReply ScriptedReply::NeverAnswer() {
   ScriptedReply reply;
   reply.delay_ms = kTenMinutesMs;
@@ -200,6 +206,8 @@ void FakePlatform::Script(std::string_view method, std::string_view path, std::v
     writer.Int(reply.delay_ms);
     writer.Key("close");
     writer.Bool(reply.close_without_reply);
+    writer.Key("break_tls");
+    writer.Bool(reply.break_tls);
     writer.Key("content_length");
     writer.Bool(reply.content_length);
     writer.Key("trickle_ms");

@@ -28,6 +28,7 @@ struct ScriptedReply {
   std::string body;    // raw bytes
   int delay_ms = 0;    // wait before the status line
   bool close_without_reply = false;
+  bool break_tls = false;      // bytes that are no TLS record on the secure channel, then the close
   bool content_length = true;  // false: the body ends when the connection closes
   int trickle_ms = 0;          // > 0: the body goes one byte at a time, this far apart
   int repeat = 1;              // the body is sent this many times over
@@ -39,6 +40,10 @@ struct ScriptedReply {
   static ScriptedReply Redirect(int status, std::string location);
   // The connection is closed after the request arrives, without any reply.
   static ScriptedReply CloseWithoutReply();
+  // On an https listener: once the request has been read, bytes that are no TLS record
+  // go down the connection and it is closed, as an HTTPS-scanning antivirus that breaks
+  // the channel in the middle of the reply does.
+  static ScriptedReply BreakTlsChannel();
   // No reply for ten minutes (until the platform stops): for time-out tests.
   static ScriptedReply NeverAnswer();
 

@@ -352,6 +352,25 @@ const std::vector<EndToEndCase>& EndToEndCycle::Cases() {
          EXPECT_TRUE(outcome.log.empty());
        }},
 
+      // The secure channel breaks once the first posting has gone out (an HTTPS-scanning
+      // antivirus): the platform may have it, so it is not posted again in this run, and
+      // the index stays where it was, for the next run to post it first.
+      {"AChannelBrokenAfterAPostingWentOutLeavesItsIndexForTheNextRun",
+       [](EndToEndCycle& t) {
+         t.CreateDatabase("BRINDEX_ULTIMOENVIO = 100");
+         t.SetPadrao(fmt::format("BRINDEXWEBSERVICE = '{}'", platform_->HttpsBaseUrl()));
+         t.InsertPontos(101, "VV", 601, "10");
+         t.InsertPontos(102, "VV", 602, "10");
+         platform_->Script("POST", "/v1/lancador", {ScriptedReply::BreakTlsChannel()});
+       },
+       nullptr,
+       [](EndToEndCycle& t, const OnceOutcome& outcome) {
+         EXPECT_EQ(outcome.status, 1) << outcome.errors;
+         EXPECT_EQ(Legados(t.Postings()), (std::vector<std::string>{"601"}));
+         EXPECT_EQ(t.PontosIndex(), 100);
+         EXPECT_EQ(outcome.log.size(), 1u) << outcome.output;
+       }},
+
       // Ctrl+C while the platform takes its time over the second posting, and again
       // while that posting still waits: the posting is answered, its index written, and
       // the run ends there, saying so once; the third movement is left for the next run.

@@ -30,6 +30,7 @@ Control endpoint (on either port; never recorded):
                "body": "text" | "body_hex": "00ff..",
                "delay_ms": 0        (wait before the status line),
                "close": false       (close the connection without any reply),
+               "break_tls": false   (https: bytes that are no TLS record, then the close),
                "content_length": true (false: no Content-Length, body ends with the connection),
                "trickle_ms": 0      (send the body one byte at a time, this long apart),
                "repeat": 1          (send the body this many times over: a huge reply
@@ -182,6 +183,16 @@ class Handler(BaseHTTPRequestHandler):
         delay_ms = reply.get("delay_ms", 0)
         if delay_ms > 0 and platform.stopping.wait(delay_ms / 1000.0):
             self.close_connection = True
+            return
+        if reply.get("break_tls") and isinstance(self.connection, ssl.SSLSocket):
+            # Written under the TLS layer, straight to the socket: the client's TLS
+            # layer finds a record it cannot read, after its request went out.
+            self.close_connection = True
+            try:
+                os.write(self.connection.fileno(), b"\x17\x03\x03\x00\x10" + b"\x00" * 16)
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
             return
         if reply.get("close"):
             self.close_connection = True

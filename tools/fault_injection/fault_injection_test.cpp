@@ -2,15 +2,17 @@
 // time, short time-outs) over 1,000 points and 300 top-sales movements while the
 // platform fails in every way it can, the program's database attachment is killed,
 // the Firebird server is stopped and started again, the program itself is SIGKILLed,
-// a second relay is started beside it, an ERP till holds or changes the settings row
-// while the program writes its send indexes, the program runs as the service and is
-// stopped in the middle of its cycle, and two ERP tills insert movements and commit
-// them out of order. Afterwards every
+// a second relay is started beside it (in its folder, and a copy in another folder),
+// "-once" is interrupted (SIGINT, SIGTERM) at a random moment, an ERP till holds or
+// changes the settings row while the program writes its send indexes, the program
+// runs as the service and is stopped in the middle of its cycle, and two ERP tills
+// insert movements and commit them out of order. Afterwards every
 // movement must have reached the platform, in order, repeated only where a kill fell
 // between an accepted posting and its index write.
 //
 // The faults come from one pseudo-random generator with a fixed start value, so a
-// failing run can be repeated; ZENDREL_FAULT_RNG overrides it.
+// failing run can be repeated; ZENDREL_FAULT_RNG overrides it. ZENDREL_FAULT_SERVER_RESTART=0
+// leaves the server running throughout (on a machine where others use it meanwhile).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <fcntl.h>
@@ -63,6 +65,11 @@ constexpr int kPreloadedTopVendas = 100;
 constexpr auto kFaultPhase = std::chrono::seconds(360);
 constexpr int kMinFaultRuns = 25;
 constexpr int kMaxCleanRuns = 6;
+
+bool RestartsTheServer() {
+  const char* text = std::getenv("ZENDREL_FAULT_SERVER_RESTART");
+  return text == nullptr || std::string(text) != "0";
+}
 
 std::uint32_t RngStart() {
   if (const char* text = std::getenv("ZENDREL_FAULT_RNG"); text != nullptr && *text != '\0') {
@@ -204,6 +211,7 @@ class Program {
   }
   void Kill() { ::kill(pid_, SIGKILL); }
   void Stop() { ::kill(pid_, SIGTERM); }
+  void Interrupt(int signal_number) { ::kill(pid_, signal_number); }
 
  private:
   static int Decode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
@@ -337,6 +345,9 @@ struct TimedFault {
   // started beside the program. "till_holds_padrao", "till_updates_padrao": an ERP
   // till that holds the settings row for a while, then lets go of it or commits a
   // change of it. "service_stopped": the SIGTERM of a program run as the service.
+  // "second_copy_elsewhere": a "-once" of a copy in another folder with the same
+  // settings. "once_interrupted": a SIGINT or SIGTERM of a "-once" run, which must
+  // end it only after the posting in flight has its index written.
   std::string kind;
 };
 
@@ -514,15 +525,17 @@ class FaultInjection : public ::testing::Test {
       const bool sigkill = rng_() % 100 < 30;
       if (sigkill) planned.push_back({milliseconds(moment(rng_)), "process_sigkill"});
       if (rng_() % 100 < 40) planned.push_back({milliseconds(moment(rng_)), "attachment_killed"});
-      if (run == restart_run_)
+      if (run == restart_run_ && RestartsTheServer())
         planned.push_back({milliseconds(std::uniform_int_distribution<int>(100, 900)(rng_)), "server_restart"});
       // Not in a run that a SIGKILL ends: a second relay that finds the lock free runs
       // its own cycle, and a repeat after the kill would then fall inside the run.
       if (!sigkill && rng_() % 100 < 35) planned.push_back({milliseconds(moment(rng_)), "second_relay"});
+      if (!sigkill && rng_() % 100 < 35) planned.push_back({milliseconds(moment(rng_)), "second_copy_elsewhere"});
       if (rng_() % 100 < 30) planned.push_back({milliseconds(moment(rng_)), "till_holds_padrao"});
       if (rng_() % 100 < 30) planned.push_back({milliseconds(moment(rng_)), "till_updates_padrao"});
       as_service = rng_() % 100 < 20;
       if (as_service) planned.push_back({milliseconds(moment(rng_)), "service_stopped"});
+      if (!as_service && rng_() % 100 < 25) planned.push_back({milliseconds(moment(rng_)), "once_interrupted"});
       std::sort(planned.begin(), planned.end(), [](const TimedFault& x, const TimedFault& y) { return x.at < y.at; });
     }
     std::vector<std::unique_ptr<PadraoTill>> padrao_tills;
@@ -546,6 +559,7 @@ class FaultInjection : public ::testing::Test {
     Program program(folder_ / "Zendrel", env, folder_ / "output.txt", !as_service);
     const auto started = SteadyClock::now();
     bool killed = false;
+    bool interrupted = false;
     std::size_t next = 0;
     while (program.Running()) {
       const auto elapsed = SteadyClock::now() - started;
@@ -560,8 +574,8 @@ class FaultInjection : public ::testing::Test {
       if (next < planned.size() && elapsed >= planned[next].at) {
         // The stop is meant for a cycle: before the program's first attachment it
         // would only meet a process still starting (without its signal handler yet).
-        if (planned[next].kind == "service_stopped" && elapsed < std::chrono::seconds(20) &&
-            !CycleBegan(run, program.pid())) {
+        if ((planned[next].kind == "service_stopped" || planned[next].kind == "once_interrupted") &&
+            elapsed < std::chrono::seconds(20) && !CycleBegan(run, program.pid())) {
           planned[next].at += milliseconds(20);
           std::sort(planned.begin() + static_cast<std::ptrdiff_t>(next), planned.end(),
                     [](const TimedFault& x, const TimedFault& y) { return x.at < y.at; });
@@ -583,6 +597,11 @@ class FaultInjection : public ::testing::Test {
           }
         } else if (kind == "second_relay") {
           SecondRelay(run, program, env, record);
+        } else if (kind == "second_copy_elsewhere") {
+          SecondCopyElsewhere(run, program, env, record);
+        } else if (kind == "once_interrupted") {
+          program.Interrupt(rng_() % 2 == 0 ? SIGINT : SIGTERM);
+          interrupted = true;
         } else if (kind == "till_holds_padrao" || kind == "till_updates_padrao") {
           const milliseconds hold(std::uniform_int_distribution<int>(200, 1800)(rng_));
           padrao_tills.push_back(std::make_unique<PadraoTill>(*db_, hold, kind == "till_updates_padrao"));
@@ -602,6 +621,14 @@ class FaultInjection : public ::testing::Test {
       std::this_thread::sleep_for(milliseconds(5));
     }
     const int status = program.Wait();
+    if (interrupted && !killed) {
+      // The signal may have come just after the cycle's end: then the run ended as usual.
+      const std::string said = ReadWhole(folder_ / "output.txt").substr(output_before);
+      if (said.find("Zendrel -once: interrompido ") != std::string::npos) {
+        EXPECT_EQ(status, 1) << "run " << run << ": the interrupted -once ended with status " << status;
+        record.faults.insert("once_interrupted");
+      }
+    }
     // One line a run, so that a failing run's faults and pace show in the test's output.
     std::string plan;
     for (const TimedFault& fault : planned) plan += fmt::format(" {}@{}ms", fault.kind, fault.at.count());
@@ -706,6 +733,36 @@ class FaultInjection : public ::testing::Test {
     }
   }
 
+  // A copy of the relay in a folder of its own with the same Tarvix.ini, started
+  // beside the program (a technician's copy on the desktop): while the program's cycle
+  // works on the database it must do nothing, say so and exit 1; one that starts
+  // while the program is not connected runs a cycle of its own, never at the same
+  // time as the program's, and the program's cycle then finds the database held.
+  void SecondCopyElsewhere(int run, Program& first, const std::map<std::string, std::string>& env, RunRecord& record) {
+    if (!first.Running()) return;
+    const fs::path elsewhere = folder_ / "elsewhere";
+    if (!fs::exists(elsewhere / "Zendrel")) {
+      fs::create_directories(elsewhere);
+      fs::copy_file(folder_ / "Zendrel", elsewhere / "Zendrel");
+      fs::copy_file(folder_ / "Tarvix.ini", elsewhere / "Tarvix.ini");
+    }
+    const fs::path output = folder_ / "second-copy.txt";
+    const std::size_t before = ReadWhole(output).size();
+    Program second(elsewhere / "Zendrel", env, output);
+    const int status = second.Wait();
+    const std::string said = ReadWhole(output).substr(before);
+    EXPECT_TRUE(status == 0 || status == 1)
+        << "run " << run << ": a copy elsewhere ended with status " << status << ":\n"
+        << said;
+    if (said.find("já está sendo atendido por outra execução do Zendrel na pasta " + folder_.string()) !=
+        std::string::npos) {
+      EXPECT_EQ(status, 1) << "run " << run << ": the refused copy elsewhere ended with status " << status;
+      record.faults.insert("second_copy_elsewhere");
+    } else {
+      ++second_copies_ran_;
+    }
+  }
+
   struct Accepted {
     int movement;
     int run;
@@ -770,6 +827,7 @@ class FaultInjection : public ::testing::Test {
   std::mt19937 rng_;
   std::vector<std::string> padrao_till_kinds_;
   int second_relays_after_ = 0;
+  int second_copies_ran_ = 0;
   FakePlatform platform_;
   std::unique_ptr<TestDatabase> db_;
   fs::path folder_;
@@ -854,7 +912,7 @@ TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
     std::cout << fmt::format("fault injection: fault {} {}", kind, count) << std::endl;
   std::cout << fmt::format("fault injection: postings answered 200 {}, repeats {}", answers_given["200"], repeats_total)
             << std::endl;
-  EXPECT_EQ(struck["server_restart"], 1);
+  EXPECT_EQ(struck["server_restart"], RestartsTheServer() ? 1 : 0);
   EXPECT_GT(struck["process_sigkill"], 0);
   EXPECT_GT(struck["attachment_killed"], 0);
   EXPECT_GT(struck["erp_commits_out_of_order"], 0);
@@ -862,7 +920,12 @@ TEST_F(FaultInjection, EveryMovementReachesThePlatformInOrderWhateverFails) {
   EXPECT_GT(struck["till_holds_padrao"], 0);
   EXPECT_GT(struck["till_updates_padrao"], 0);
   EXPECT_GT(struck["service_stopped"], 0);
+  EXPECT_GT(struck["second_copy_elsewhere"], 0);
+  EXPECT_GT(struck["once_interrupted"], 0);
   std::cout << fmt::format("fault injection: second relays that ran after the program ended {}", second_relays_after_)
+            << std::endl;
+  std::cout << fmt::format("fault injection: copies elsewhere that found the database free and ran a cycle {}",
+                           second_copies_ran_)
             << std::endl;
 }
 
