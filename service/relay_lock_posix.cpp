@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "service/relay_lock.h"
+#include "support/service_account.h"
 
 namespace zendrel {
 namespace {
@@ -50,6 +51,25 @@ class FileRelayLock final : public RelayLock {
   int descriptor_;
 };
 
+// Opens the lock file, creating it when there is none. An existing file is opened
+// without O_CREAT: in a sticky folder open to all, the kernel's protected_regular rule
+// refuses an O_CREAT open of a file someone else owns, even to root. The file root
+// creates is handed to the service's user, which must open it too. -1 with errno set
+// when it cannot be opened.
+int OpenLockFile(const std::string& path) {
+  for (;;) {
+    int descriptor = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (descriptor >= 0 || errno != ENOENT) return descriptor;
+    // Readable by all: the lock says nothing secret, and any user may look at it.
+    descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (descriptor >= 0) {
+      (void)GiveToServiceUser(path);
+      return descriptor;
+    }
+    if (errno != EEXIST) return -1;  // else another relay created it first: open that one
+  }
+}
+
 }  // namespace
 
 std::string RelayLockName(const std::filesystem::path& installation_folder) {
@@ -58,8 +78,7 @@ std::string RelayLockName(const std::filesystem::path& installation_folder) {
 
 std::unique_ptr<RelayLock> TryTakeRelayLock(const std::filesystem::path& installation_folder) {
   const std::string path = RelayLockName(installation_folder);
-  // Readable by all: the lock says nothing secret, and any user may look at it.
-  const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  const int descriptor = OpenLockFile(path);
   if (descriptor < 0) {
     throw std::runtime_error(
         fmt::format("Não foi possível abrir o arquivo de trava {}: {}", path, std::strerror(errno)));
