@@ -37,11 +37,18 @@ db="$db_folder/zendrel-package-test.fdb"
 platform_pid=""
 started_firebird=no
 wrote_unit=no
+# The package's postinst makes the service's user; one this test made goes again.
+had_user=no
+if getent passwd zendrel >/dev/null; then had_user=yes; fi
 
 cleanup() {
   set +e
   if dpkg-query -W -f='${Status}' zendrel 2>/dev/null | grep -q 'installed'; then dpkg -r zendrel >/dev/null 2>&1; fi
   rm -rf "$prefix"
+  if [ "$had_user" = no ] && getent passwd zendrel >/dev/null; then
+    deluser --system --quiet zendrel >/dev/null 2>&1
+    delgroup --system --quiet zendrel >/dev/null 2>&1
+  fi
   if [ "$wrote_unit" = yes ] && [ -e "$unit" ]; then rm -f "$unit"; fi
   if [ -n "$platform_pid" ]; then kill "$platform_pid" 2>/dev/null; wait "$platform_pid" 2>/dev/null; fi
   if [ -f "$db" ]; then
