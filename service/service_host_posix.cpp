@@ -1,5 +1,6 @@
-// The service host on Linux: a systemd unit written by -install, and the service run in
-// the foreground until systemd's stop signal.
+// The service host on Linux: a sandboxed systemd unit written by -install (with the
+// service's system user and the installation's owners and modes), and the service run
+// in the foreground until systemd's stop signal.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
