@@ -4,6 +4,8 @@
 #
 # Installing never starts or enables the service: the operator first writes Tarvix.ini,
 # checks it with "Zendrel -status", and then registers the service with "-install".
+# postinst makes the service's system user "zendrel" and sets the owners and modes of
+# /opt/zendrel; on an upgrade it writes an installed unit again (cmake/debian/postinst).
 # Tarvix.ini and Zendrel.log are not package files, so removing the package leaves them.
 #
 #   cmake --build BUILD --target Zendrel && cpack --config BUILD/CPackConfig.cmake
@@ -11,8 +13,15 @@ if(NOT TARGET Zendrel)
   return()
 endif()
 
-# Only the program and its README: whatever else the tree installs stays out.
-install(TARGETS Zendrel RUNTIME DESTINATION . COMPONENT zendrel)
+# Only the program and its README: whatever else the tree installs stays out. On Linux
+# the program is not readable by other users (it holds the compiled-in passwords and
+# token); postinst gives it the service's group.
+if(WIN32)
+  install(TARGETS Zendrel RUNTIME DESTINATION . COMPONENT zendrel)
+else()
+  install(TARGETS Zendrel RUNTIME DESTINATION . COMPONENT zendrel
+          PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT zendrel)
 
 set(CPACK_PACKAGE_NAME "zendrel")
@@ -48,8 +57,10 @@ with /opt/zendrel/Zendrel -status and register the service with -install.")
   # The libraries it links (libcurl, fmt, ...) come from dpkg-shlibdeps; the Firebird
   # client is loaded at run time, so no tool can see it.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfbclient2")
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/cmake/debian/prerm")
+  # adduser: postinst makes the service's system user with it.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfbclient2, adduser")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/cmake/debian/postinst"
+                                         "${PROJECT_SOURCE_DIR}/cmake/debian/prerm")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 

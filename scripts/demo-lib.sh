@@ -50,3 +50,14 @@ create_demo_database() {
     echo "COMMIT;"
   } | isql-fb -q -ch UTF8 >/dev/null
 }
+
+# Builds the Debian package in a release build in folder $1 (kept between runs, so a
+# second build is quick). Sets deb to the package file's path.
+build_debian_package() {
+  local build=$1
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENDREL_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" --target Zendrel -j2 >/dev/null
+  rm -f "$build"/zendrel_*.deb
+  (cd "$build" && cpack -G DEB >/dev/null)
+  deb=$(ls "$build"/zendrel_*.deb)
+}

@@ -3,7 +3,9 @@
 # (build-package), installs it with dpkg -i, checks that installing neither starts nor
 # enables the service, puts a Tarvix.ini into /opt/zendrel pointing at a demo ERP
 # database (the fake platform answering), runs "/opt/zendrel/Zendrel -status" and
-# "-once" from there and checks what they did, then removes the package with dpkg -r
+# "-once" from there and checks what they did (the service's user, the owners and
+# modes of /opt/zendrel, the log root created handed to that user), writes the unit
+# with "-install" and scores its sandbox, then removes the package with dpkg -r
 # (after "-install", so its prerm must take the service unit away) and checks that
 # Tarvix.ini and Zendrel.log stayed. Cleans up after itself.
 # Needs root (dpkg). Refuses to run when a zendrel package or /opt/zendrel is already
@@ -35,11 +37,18 @@ db="$db_folder/zendrel-package-test.fdb"
 platform_pid=""
 started_firebird=no
 wrote_unit=no
+# The package's postinst makes the service's user; one this test made goes again.
+had_user=no
+if getent passwd zendrel >/dev/null; then had_user=yes; fi
 
 cleanup() {
   set +e
   if dpkg-query -W -f='${Status}' zendrel 2>/dev/null | grep -q 'installed'; then dpkg -r zendrel >/dev/null 2>&1; fi
   rm -rf "$prefix"
+  if [ "$had_user" = no ] && getent passwd zendrel >/dev/null; then
+    deluser --system --quiet zendrel >/dev/null 2>&1
+    delgroup --system --quiet zendrel >/dev/null 2>&1
+  fi
   if [ "$wrote_unit" = yes ] && [ -e "$unit" ]; then rm -f "$unit"; fi
   if [ -n "$platform_pid" ]; then kill "$platform_pid" 2>/dev/null; wait "$platform_pid" 2>/dev/null; fi
   if [ -f "$db" ]; then
@@ -51,21 +60,20 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== Building the Debian package (release) in build-package"
-build="$root/build-package"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZENDREL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target Zendrel -j2 >/dev/null
-rm -f "$build"/zendrel_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
-deb=$(ls "$build"/zendrel_*.deb)
+build_debian_package "$root/build-package"
 echo "   $deb"
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)
 [ "$contents" = "$(printf './opt/zendrel/README.md\n./opt/zendrel/Zendrel')" ] ||
   fail "package files are not exactly Zendrel and README.md in /opt/zendrel: $contents"
 check "the package holds /opt/zendrel/Zendrel and /opt/zendrel/README.md, nothing else"
+program_mode=$(dpkg-deb -c "$deb" | awk '$6 == "./opt/zendrel/Zendrel" {print $1}')
+[ "$program_mode" = "-rwxr-x---" ] || fail "the program is $program_mode in the package, expected -rwxr-x--- (0750)"
+check "the program is 0750 in the package: not readable by other users"
 depends=$(dpkg-deb -f "$deb" Depends)
 case "$depends" in *libfbclient2*) ;; *) fail "Depends lacks libfbclient2: $depends" ;; esac
 case "$depends" in *libcurl*) ;; *) fail "Depends lacks libcurl: $depends" ;; esac
+case "$depends" in *adduser*) ;; *) fail "Depends lacks adduser (postinst makes the service's user): $depends" ;; esac
 check "Depends: $depends"
 
 echo "== dpkg -i"
@@ -78,6 +86,12 @@ if [ -d /run/systemd/system ]; then
 fi
 ! pgrep -f "^$program" >/dev/null || fail "installing started $program"
 check "installed; no service unit written, nothing started"
+getent passwd zendrel >/dev/null || fail "installing made no system user zendrel"
+[ "$(id -u zendrel)" -lt 1000 ] || fail "the user zendrel is not a system user (uid $(id -u zendrel))"
+owner_mode() { stat -c '%U:%G %a' "$1"; }
+[ "$(owner_mode "$prefix")" = "root:zendrel 1770" ] || fail "$prefix is $(owner_mode "$prefix"), expected root:zendrel 1770"
+[ "$(owner_mode "$program")" = "root:zendrel 750" ] || fail "$program is $(owner_mode "$program"), expected root:zendrel 750"
+check "system user zendrel; $prefix root:zendrel 1770, $program root:zendrel 0750"
 
 echo "== The Firebird server, the fake platform and a demo ERP database"
 if ! bash scripts/firebird.sh status >/dev/null 2>&1; then started_firebird=yes; fi
@@ -141,6 +155,9 @@ SQL
 [ "$points_index" = "1" ] || fail "points send index after -once is '$points_index', expected 1 (second posting refused)"
 [ -s "$prefix/Zendrel.log" ] || fail "-once wrote no Zendrel.log beside the program"
 check "-once: exit 1 for the logged refusal, points index 1, the refusal in $prefix/Zendrel.log"
+[ "$(stat -c %U:%G "$prefix/Zendrel.log")" = "zendrel:zendrel" ] ||
+  fail "the log root's -once created is $(stat -c %U:%G "$prefix/Zendrel.log"), not the service user's"
+check "the log root's -once created belongs to zendrel, so the service can append to it"
 
 echo "== /opt/zendrel/Zendrel -status (after the cycle)"
 status=0
@@ -158,7 +175,12 @@ echo "== /opt/zendrel/Zendrel -install, so that removing the package has a servi
 wrote_unit=yes
 "$program" -install -silent
 [ -f "$unit" ] || fail "-install wrote no $unit"
-check "$unit written"
+grep -qx "User=zendrel" "$unit" || fail "the unit does not run the service as zendrel"
+grep -qx "ReadWritePaths=$prefix.*" "$unit" || fail "the unit does not let the service write $prefix"
+exposure=$(systemd-analyze security --offline=true --no-pager "$unit" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+[ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level for $unit"
+awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' || fail "the unit's exposure is $exposure, above 2.0"
+check "$unit written: runs as zendrel, writes $prefix, exposure $exposure (at most 2.0)"
 
 echo "== dpkg -r"
 cp "$prefix/Tarvix.ini" "$state/Tarvix.before"

@@ -2,8 +2,8 @@
 # The test command: installs what is missing, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer, starts the local Firebird server, runs every test with
 # CTest (the fault-injection run among them), clang-tidy, the layout check, the fuzz
-# targets, the Debian package test and the Windows build under Wine, and stops the
-# server again. Exits non-zero when anything fails.
+# targets, the Debian package test, the packaged service under a real systemd and the
+# Windows build under Wine, and stops the server again. Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -53,6 +53,11 @@ stage "clang-format" bash scripts/format-check.sh
 stage "fuzzing" bash scripts/fuzz.sh
 # The Debian package: installed with dpkg, -status and -once from /opt/zendrel, removed.
 stage "Debian package" bash scripts/package-test.sh
+# The packaged service under a real systemd, in a systemd-nspawn container whose root is
+# built once and kept in /var/cache (scripts/systemd-container.sh): install, upgrade,
+# restart after kill -9, a cycle on the program's own schedule, a stop during a slow
+# posting, the sandbox's score, removal. About 5 minutes.
+stage "service under systemd" bash scripts/test-systemd.sh
 # The Windows build: cross-compiled, its tests and the service under Wine.
 stage "Windows build under Wine" bash scripts/test-windows.sh
 

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "service/relay_lock.h"
 #include "service/testing/child_process.h"
 #include "support/testing/eventually.h"
 
@@ -49,7 +50,14 @@ class TempFolder {
   fs::path path_;
 };
 
-std::string ExpectedUnit(const std::string& exec_start) {
+// The unit -install writes for `program`, whose path appears as `quoted` in the unit
+// (a path with a blank is quoted): the writable paths are the program's folder and the
+// folder of its relay lock, unless that is the service's runtime folder.
+std::string ExpectedUnit(const fs::path& program, const std::string& quoted) {
+  const fs::path folder = program.parent_path();
+  const std::string quoted_folder = quoted.front() == '"' ? "\"" + folder.string() + "\"" : folder.string();
+  const fs::path lock_folder = fs::path(RelayLockName(folder)).parent_path();
+  const std::string writable = quoted_folder + (lock_folder == "/run/zendrel" ? "" : " " + lock_folder.string());
   return "[Unit]\n"
          "Description=Zendrel - Serviço para envio do porntos\n"
          "After=network-online.target\n"
@@ -58,7 +66,7 @@ std::string ExpectedUnit(const std::string& exec_start) {
          "[Service]\n"
          "Type=simple\n"
          "ExecStart=" +
-         exec_start +
+         quoted +
          "\n"
          "Restart=on-failure\n"
          "RestartSec=30\n"
@@ -66,6 +74,49 @@ std::string ExpectedUnit(const std::string& exec_start) {
          "# without its send index being written; the cycle may take a while on a backlog.\n"
          "TimeoutStopSec=30min\n"
          "KillMode=mixed\n"
+         "\n"
+         "# The sandbox. The relay reads replies from the internet and holds the database's\n"
+         "# passwords on the machine of the ERP's data: it runs as a user of its own, without\n"
+         "# capabilities, and may write only its own folder (log, state) and lock folder.\n"
+         "User=zendrel\n"
+         "Group=zendrel\n"
+         "UMask=0027\n"
+         "CapabilityBoundingSet=\n"
+         "AmbientCapabilities=\n"
+         "NoNewPrivileges=yes\n"
+         "ProtectSystem=strict\n"
+         "ReadWritePaths=" +
+         writable +
+         "\n"
+         "RuntimeDirectory=zendrel\n"
+         "RuntimeDirectoryMode=0750\n"
+         "RuntimeDirectoryPreserve=yes\n"
+         "ProtectHome=yes\n"
+         "PrivateTmp=yes\n"
+         "PrivateDevices=yes\n"
+         "PrivateUsers=yes\n"
+         "PrivateMounts=yes\n"
+         "DevicePolicy=closed\n"
+         "ProtectHostname=yes\n"
+         "ProtectClock=yes\n"
+         "ProtectKernelTunables=yes\n"
+         "ProtectKernelModules=yes\n"
+         "ProtectKernelLogs=yes\n"
+         "ProtectControlGroups=yes\n"
+         "ProtectProc=invisible\n"
+         "ProcSubset=pid\n"
+         "# AF_NETLINK: the server-machine check lists the interfaces' addresses (getifaddrs).\n"
+         "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+         "RestrictNamespaces=yes\n"
+         "RestrictRealtime=yes\n"
+         "RestrictSUIDSGID=yes\n"
+         "LockPersonality=yes\n"
+         "MemoryDenyWriteExecute=yes\n"
+         "RemoveIPC=yes\n"
+         "SystemCallArchitectures=native\n"
+         "SystemCallFilter=@system-service\n"
+         "SystemCallFilter=~@privileged @resources\n"
+         "SystemCallErrorNumber=EPERM\n"
          "\n"
          "[Install]\n"
          "WantedBy=multi-user.target\n";
@@ -79,7 +130,7 @@ TEST(ProgramInstall, WritesTheUnitAndRemovesItAgain) {
   const auto installed = RunToEnd(kProgram, {"-Install"}, env);
   EXPECT_EQ(installed.status, 0) << installed.err;
   EXPECT_EQ(installed.out, "Service installed successfully\n");
-  EXPECT_EQ(ReadFile(unit), ExpectedUnit(fs::canonical(kProgram).string()));
+  EXPECT_EQ(ReadFile(unit), ExpectedUnit(fs::canonical(kProgram), fs::canonical(kProgram).string()));
 
   const auto removed = RunToEnd(kProgram, {"/UNINSTALL"}, env);
   EXPECT_EQ(removed.status, 0) << removed.err;
@@ -127,7 +178,8 @@ TEST(ProgramInstall, AnExecutablePathWithABlankIsQuoted) {
 
   const auto installed = RunToEnd(copy.string(), {"-install"}, {{"ZENDREL_TEST_UNIT_DIR", units.path().string()}});
   ASSERT_EQ(installed.status, 0) << installed.err;
-  EXPECT_EQ(ReadFile(units.path() / "SrvZendrel.service"), ExpectedUnit("\"" + fs::canonical(copy).string() + "\""));
+  EXPECT_EQ(ReadFile(units.path() / "SrvZendrel.service"),
+            ExpectedUnit(fs::canonical(copy), "\"" + fs::canonical(copy).string() + "\""));
 }
 
 // With no switch the program runs as the service until systemd's SIGTERM; idle, it

@@ -23,9 +23,10 @@ class ServiceHost {
  public:
   virtual ~ServiceHost() = default;
 
-  // Registers the service to start at boot with this executable, no arguments. Prints
-  // the success message unless `silent`; a failure is always reported. Returns the
-  // process's exit status.
+  // Registers the service to start at boot with this executable, no arguments (on
+  // Linux also: the service's system user, made when missing, and the owners and modes
+  // of the executable's folder and its files). Prints the success message unless
+  // `silent`; a failure is always reported. Returns the process's exit status.
   virtual int Install(bool silent) = 0;
 
   // Removes the registration (a running service is not stopped).

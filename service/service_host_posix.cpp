@@ -1,5 +1,6 @@
-// The service host on Linux: a systemd unit written by -install, and the service run in
-// the foreground until systemd's stop signal.
+// The service host on Linux: a sandboxed systemd unit written by -install (with the
+// service's system user and the installation's owners and modes), and the service run
+// in the foreground until systemd's stop signal.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,19 +16,22 @@
 
 #include <fmt/format.h>
 
+#include "service/installation_posix.h"
+#include "service/relay_lock.h"
 #include "service/service_host.h"
 #include "support/executable_folder.h"
+#include "support/service_account.h"
 
 namespace zendrel {
 namespace {
 
 const std::filesystem::path kSystemUnitFolder = "/etc/systemd/system";
 
-// systemd reads "%" as a specifier and the backslash as an escape in ExecStart; a path
-// with a blank must be quoted to stay one word.
-std::string UnitExecStart(const std::filesystem::path& executable) {
+// systemd reads "%" as a specifier and the backslash as an escape in ExecStart and in
+// path lists; a path with a blank must be quoted to stay one word.
+std::string UnitPath(const std::filesystem::path& path) {
   std::string escaped;
-  for (char c : executable.string()) {
+  for (char c : path.string()) {
     if (c == '%')
       escaped += "%%";
     else if (c == '\\')
@@ -37,20 +41,35 @@ std::string UnitExecStart(const std::filesystem::path& executable) {
     else
       escaped += c;
   }
-  if (executable.string().find(' ') != std::string::npos) return "\"" + escaped + "\"";
+  if (path.string().find(' ') != std::string::npos) return "\"" + escaped + "\"";
   return escaped;
+}
+
+// The folder systemd makes for the service at each start (RuntimeDirectory=), owned
+// by the service's user and kept after a stop, for the relay's lock files.
+const std::filesystem::path kRuntimeFolder = std::filesystem::path("/run") / kServiceAccountName;
+
+// What the service may write besides its runtime folder: the executable's folder (the
+// log, the state file) and the folder of the relay's lock, unless that is the runtime
+// folder already.
+std::string WritablePaths(const std::filesystem::path& executable) {
+  const std::filesystem::path folder = executable.parent_path();
+  std::string paths = UnitPath(folder);
+  const std::filesystem::path lock_folder = std::filesystem::path(RelayLockName(folder)).parent_path();
+  if (lock_folder != kRuntimeFolder) paths += " " + UnitPath(lock_folder);
+  return paths;
 }
 
 std::string UnitText(const std::filesystem::path& executable) {
   return fmt::format(
       "[Unit]\n"
-      "Description={}\n"
+      "Description={0}\n"
       "After=network-online.target\n"
       "Wants=network-online.target\n"
       "\n"
       "[Service]\n"
       "Type=simple\n"
-      "ExecStart={}\n"
+      "ExecStart={1}\n"
       "Restart=on-failure\n"
       "RestartSec=30\n"
       "# A stop lets the poll cycle in progress finish, so that no movement is posted\n"
@@ -58,9 +77,50 @@ std::string UnitText(const std::filesystem::path& executable) {
       "TimeoutStopSec=30min\n"
       "KillMode=mixed\n"
       "\n"
+      "# The sandbox. The relay reads replies from the internet and holds the database's\n"
+      "# passwords on the machine of the ERP's data: it runs as a user of its own, without\n"
+      "# capabilities, and may write only its own folder (log, state) and lock folder.\n"
+      "User={2}\n"
+      "Group={2}\n"
+      "UMask=0027\n"
+      "CapabilityBoundingSet=\n"
+      "AmbientCapabilities=\n"
+      "NoNewPrivileges=yes\n"
+      "ProtectSystem=strict\n"
+      "ReadWritePaths={3}\n"
+      "RuntimeDirectory={2}\n"
+      "RuntimeDirectoryMode=0750\n"
+      "RuntimeDirectoryPreserve=yes\n"
+      "ProtectHome=yes\n"
+      "PrivateTmp=yes\n"
+      "PrivateDevices=yes\n"
+      "PrivateUsers=yes\n"
+      "PrivateMounts=yes\n"
+      "DevicePolicy=closed\n"
+      "ProtectHostname=yes\n"
+      "ProtectClock=yes\n"
+      "ProtectKernelTunables=yes\n"
+      "ProtectKernelModules=yes\n"
+      "ProtectKernelLogs=yes\n"
+      "ProtectControlGroups=yes\n"
+      "ProtectProc=invisible\n"
+      "ProcSubset=pid\n"
+      "# AF_NETLINK: the server-machine check lists the interfaces' addresses (getifaddrs).\n"
+      "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+      "RestrictNamespaces=yes\n"
+      "RestrictRealtime=yes\n"
+      "RestrictSUIDSGID=yes\n"
+      "LockPersonality=yes\n"
+      "MemoryDenyWriteExecute=yes\n"
+      "RemoveIPC=yes\n"
+      "SystemCallArchitectures=native\n"
+      "SystemCallFilter=@system-service\n"
+      "SystemCallFilter=~@privileged @resources\n"
+      "SystemCallErrorNumber=EPERM\n"
+      "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n",
-      kServiceDisplayName, UnitExecStart(executable));
+      kServiceDisplayName, UnitPath(executable), kServiceAccountName, WritablePaths(executable));
 }
 
 bool SystemdRuns() {
@@ -106,6 +166,7 @@ class SystemdServiceHost final : public ServiceHost {
   int Install(bool silent) override {
     try {
       const std::filesystem::path unit = PrepareUnitPath();
+      if (UsesSystemFolder()) PrepareInstallation(silent);
       const std::filesystem::path temporary = unit.string() + ".tmp";
       {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -155,6 +216,17 @@ class SystemdServiceHost final : public ServiceHost {
 
  private:
   bool UsesSystemFolder() const { return options_.unit_folder.empty(); }
+
+  // The service's user, and the owners and modes its sandbox relies on. Only when
+  // installing into the system: a test's unit folder leaves the machine as it is.
+  static void PrepareInstallation(bool silent) {
+    bool created = false;
+    const ServiceAccount account = EnsureServiceAccount(kServiceAccountName, created);
+    if (created && !silent) std::cout << "System user " << kServiceAccountName << " created" << std::endl;
+    const std::filesystem::path& folder = ExecutableFolder();
+    SecureInstallation(folder, ExecutablePath(),
+                       {folder / "Zendrel.log", folder / "Zendrel.state", RelayLockName(folder)}, account);
+  }
 
   bool ManagesSystemd() const { return UsesSystemFolder() && SystemdRuns(); }
 

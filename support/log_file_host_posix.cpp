@@ -11,6 +11,7 @@
 
 #include "support/errors.h"
 #include "support/log_file_host.h"
+#include "support/service_account.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -109,20 +110,41 @@ class PosixLogFileHandle final : public LogFileHandle {
 int OpenRetrying(const std::filesystem::path& path, int flags) {
   int fd;
   do {
-    fd = ::open(path.c_str(), flags | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // O_NOFOLLOW: the service's user may write the log's folder, and root must not
+    // append to whatever a link planted there points to.
+    fd = ::open(path.c_str(), flags | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+// Opens an existing log without O_CREAT (with it, the kernel's protected_regular rule
+// may refuse root a file the service's user owns), and creates the file only when
+// there is none; a file root creates is handed to the service's user at once, so that
+// the service can go on appending to it. -1 with errno set when neither works.
+int OpenOrCreate(const std::filesystem::path& path, int flags) {
+  for (;;) {
+    const int fd = OpenRetrying(path, flags);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    const int created = OpenRetrying(path, flags | O_CREAT | O_EXCL);
+    if (created >= 0) {
+      // Not being able to hand it over leaves the entry written: the service then
+      // says so itself when it cannot append.
+      (void)GiveToServiceUser(path);
+      return created;
+    }
+    if (errno != EEXIST) return -1;  // else another process created it first: open that one
+  }
 }
 
 }  // namespace
 
 std::unique_ptr<LogFileHandle> LogFileHandle::Open(const std::filesystem::path& path) {
-  int fd = OpenRetrying(path, O_RDWR);
+  int fd = OpenOrCreate(path, O_RDWR);
   std::string read_error;
   if (fd < 0) {
     const int read_errno = errno;
     // A file that may be written but not read still takes the entry.
-    fd = OpenRetrying(path, O_WRONLY);
+    fd = OpenOrCreate(path, O_WRONLY);
     if (fd < 0) throw WriteError(path, errno);
     read_error = fmt::format("Cannot read the log file '{}': {}", path.string(), ErrnoText(read_errno));
   }

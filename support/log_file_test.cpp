@@ -212,6 +212,22 @@ TEST_F(LogFileTest, ADirectoryInThePlaceOfTheFileRaises) {
   EXPECT_TRUE(std::filesystem::is_directory(path_));
 }
 
+// Whoever may write the log's folder could put a link there: an entry written by
+// root must never land in the file the link points to.
+TEST_F(LogFileTest, ALinkInThePlaceOfTheFileRaisesAndLeavesItsTargetAlone) {
+  const std::filesystem::path target = folder_ / "elsewhere";
+  WriteBytes(target, "root's own file\n");
+  for (const std::filesystem::path& link_to : {target, folder_ / "not-there"}) {
+    SCOPED_TRACE(link_to.string());
+    std::filesystem::remove(path_);
+    std::filesystem::create_symlink(link_to, path_);
+    EXPECT_THROW(LogFile(path_, clock_).Append("x"), LogWriteError);
+    EXPECT_TRUE(std::filesystem::is_symlink(path_));
+  }
+  EXPECT_EQ(ReadBytes(target), "root's own file\n");
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "not-there"));
+}
+
 TEST_F(LogFileTest, AReadOnlyFileRaisesAndKeepsItsContent) {
   const std::string before = "\r\n01/01/2021 00:00:00 - antes\r\n";
   WriteBytes(path_, before);
