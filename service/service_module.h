@@ -9,8 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "api/http_transport.h"
 #include "erp/site_settings.h"
+#include "service/cycle_state_file.h"
 #include "service/main_loop.h"
+#include "service/waived_certificate_notice.h"
 #include "support/clock.h"
 #include "sync/campaign_sync.h"
 #include "sync/erp_components.h"
@@ -51,7 +54,8 @@ class TSrvZendrel {
   // Writes the exception's message as one log line. Throws when the log cannot be written.
   void ManipulaExcecoes(const std::exception& error);
 
-  // The poll cycle: one tick's work, with its cleanup always run.
+  // The poll cycle: one tick's work, with its cleanup always run. It writes the
+  // record of its progress to the state file as it goes.
   void Timer1Timer();
 
   // Rebuilds the connection parameters from Tarvix.ini for that user and password.
@@ -62,17 +66,24 @@ class TSrvZendrel {
 
   const CycleOutcome& last_cycle() const { return last_cycle_; }
   const std::filesystem::path& settings_folder() const { return folder_; }
+  const CycleState& last_cycle_state() const { return cycle_state_.state(); }
 
   ErpComponents erp;
   std::unique_ptr<PollTimer> Timer1;
 
  private:
+  // Tells the state file and the daily certificate notice about one exchange.
+  void WatchExchange(const HttpRequest& request, const HttpExchange& exchange);
+
   MainLoop& loop_;
   ModuleSettings settings_;
   std::filesystem::path folder_;
   const Clock& clock_;
   CampaignSync campaigns_;
   CycleOutcome last_cycle_;
+  // The record of the cycle for -status (Zendrel.state beside the log); written only.
+  CycleStateRecorder cycle_state_;
+  WaivedCertificateNotice waived_certificate_notice_;
 };
 
 }  // namespace zendrel

@@ -2,8 +2,9 @@
 // probe can use.
 #include "service/status_report.h"
 
-#include <iterator>
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -21,8 +22,13 @@
 #include "erp/settings_row.h"
 #include "erp/site_settings.h"
 #include "erp/transaction.h"
+#include "erp/database_error.h"
+#include "service/cycle_state_file.h"
 #include "service/database_credentials.h"
+#include "service/exchange_watch.h"
+#include "service/failure_causes.h"
 #include "service/log_tail.h"
+#include "service/status_last_cycle.h"
 #include "service/status_printer.h"
 #include "service/stuck_campaign.h"
 #include "support/company_cnpj.h"
@@ -113,38 +119,30 @@ class ThrowawayLog {
   std::size_t taken_ = 0;
 };
 
-// Forwards every exchange to the transport the settings would make, and keeps why an
-// exchange got no usable reply: the calls log only "no reply", the operator needs the
-// reason (refused, time-out, name not found, certificate...).
-class RecordingTransport final : public HttpTransport {
- public:
-  RecordingTransport(std::unique_ptr<HttpTransport> inner, std::vector<std::string>& failures)
-      : inner_(std::move(inner)), failures_(failures) {}
+// Why the exchanges of one question got no usable reply, and any certificate whose
+// checks were waived: the calls log only "no reply", the operator needs the reason.
+struct ExchangeNotes {
+  std::vector<std::string> failures;  // the cause and its fix, then the client's own text
+  std::vector<std::string> waived_certificates;
 
-  HttpExchange Exchange(const HttpRequest& request) override {
-    HttpExchange exchange = inner_->Exchange(request);
-    if (!exchange.replied()) {
-      failures_.push_back("sem resposta: " + exchange.failure);
-    } else if (exchange.reply->status >= 500 && exchange.reply->status <= 599) {
-      failures_.push_back(fmt::format("HTTP {} (erro do servidor)", exchange.reply->status));
-    }
-    return exchange;
+  void Clear() {
+    failures.clear();
+    waived_certificates.clear();
   }
-
- private:
-  std::unique_ptr<HttpTransport> inner_;
-  std::vector<std::string>& failures_;
 };
 
-// `api` with every transport wrapped in a RecordingTransport writing to `failures`.
-ApiSettings Recording(const ApiSettings& api, std::vector<std::string>& failures) {
-  ApiSettings recording = api;
-  recording.transport_factory = [api, &failures](const HttpTimeouts& timeouts) -> std::unique_ptr<HttpTransport> {
-    ApiSettings inner = api;
-    inner.timeouts = timeouts;
-    return std::make_unique<RecordingTransport>(inner.NewTransport(), failures);
-  };
-  return recording;
+// `api` with every exchange noted in `notes`.
+ApiSettings Recording(const ApiSettings& api, ExchangeNotes& notes) {
+  return WatchingExchanges(api, [&notes](const HttpRequest&, const HttpExchange& exchange) {
+    if (!exchange.replied()) {
+      notes.failures.push_back(TransportFailureCause(exchange.failure_kind) + "\n(" + exchange.failure + ")");
+    } else if (exchange.reply->status >= 500 && exchange.reply->status <= 599) {
+      notes.failures.push_back("HTTP " + HttpStatusMeaning(exchange.reply->status));
+    }
+    if (exchange.certificate_waived != CertificateProblem::kNone) {
+      notes.waived_certificates.push_back(CertificateProblemText(exchange.certificate_waived));
+    }
+  });
 }
 
 struct Campaign {
@@ -207,18 +205,20 @@ std::string PendingText(Query& query, std::string_view parameter, std::int32_t i
   return fmt::format("{}, o mais antigo de {}", count, oldest.empty() ? "(data vazia)" : oldest);
 }
 
-// The movement the campaign sends next and, when the log holds the platform's refusal
-// of it, that the campaign is held there.
+// The movement the campaign sends next and whether the campaign is held there: only
+// when the last cycle stopped at this very movement with a refusal (the log cannot
+// tell which movement a refusal was about).
 void ReportFirstPending(StatusPrinter& print, const Campaign& campaign, Connection& connection, Transaction& read_only,
-                        std::int32_t index, const std::vector<std::string>& log_entries) {
+                        std::int32_t index, const std::vector<std::string>& log_entries,
+                        const CycleStateRead& last_cycle) {
   const std::optional<FirstPending> first = ReadFirstPending(connection, read_only, campaign.top_sales, index);
   if (!first) return;
   print.Line("Primeiro pendente", first->description);
-  const std::optional<std::string> refusal = LastRefusal(log_entries, campaign.log_prefix, first->day);
-  print.Line("Última recusa no log", refusal ? *refusal : "nenhuma");
-  print.Line("Retida", refusal ? "sim: o serviço tenta este movimento em cada ciclo e não envia os seguintes até que "
-                                 "ele seja corrigido no ERP ou um reset da plataforma passe por ele"
-                               : "não (o próximo ciclo começa por este movimento)");
+  const Retention retention = JudgeRetention(last_cycle, campaign.top_sales, first->number);
+  std::optional<std::string> refusal;
+  if (retention.held) refusal = LastRefusal(log_entries, campaign.log_prefix, last_cycle.state->started);
+  print.Line("Última recusa no log", refusal ? *refusal : "nenhuma deste movimento");
+  print.Line("Retida", retention.text);
 }
 
 // The other transactions that would hold the campaign's next send back now, one a line.
@@ -236,7 +236,8 @@ std::string HoldersText(Connection& connection, const PendingTable& table) {
 
 // The campaign's lines from the database.
 void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row, Connection& connection,
-                        Transaction& read_only, const std::vector<std::string>& log_entries) {
+                        Transaction& read_only, const std::vector<std::string>& log_entries,
+                        const CycleStateRead& last_cycle) {
   const std::string on_text = row.Field(campaign.switch_column).AsString();
   print.Line("Ligada", on_text == "Y" ? "sim" : fmt::format("não ({} = '{}')", campaign.switch_column, on_text));
   const std::string url = row.Field(campaign.url_column).AsString();
@@ -257,9 +258,10 @@ void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const Se
   } else if (!(never_started && campaign.top_sales)) {
     query.SetSQL(campaign.top_sales ? kPendingTopVendas : kPendingPontos);
     print.Line("Pendentes", PendingText(query, campaign.top_sales ? "SEQUENCIAL" : "MOVIMENTO", index));
-    ReportFirstPending(print, campaign, connection, read_only, index, log_entries);
+    ReportFirstPending(print, campaign, connection, read_only, index, log_entries, last_cycle);
     print.Line("Retido por", HoldersText(connection, campaign.top_sales ? kTopVendasTable : kPontosTable));
   }
+  ReportCampaignLastCycle(print, last_cycle, campaign.top_sales);
 
   if (campaign.top_sales) {
     query.SetSQL(kProdutos);
@@ -282,10 +284,14 @@ bool IsOn(const SettingsRow& row, const Campaign& campaign) {
   }
 }
 
-// Asks the platform the campaign's reset question. Returns whether it answered.
-bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& log,
-                    std::vector<std::string>& transport_failures) {
-  transport_failures.clear();
+// A reset question answered so tells that every posting will be refused too: the
+// token or the base address is wrong.
+bool RefusesUs(int status) { return status == 401 || status == 403 || status == 404; }
+
+// Asks the platform the campaign's reset question. Returns why the campaign's calls
+// cannot work (empty when the platform answered as it should).
+std::string ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& log, ExchangeNotes& notes) {
+  notes.Clear();
   const auto start = std::chrono::steady_clock::now();
   std::optional<TStatusReset> reply;
   std::string failure;
@@ -298,25 +304,37 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 
   std::string details;
-  for (const std::string& transport_failure : transport_failures) details += "\n" + transport_failure;
+  for (const std::string& transport_failure : notes.failures) details += "\n" + transport_failure;
   for (const std::string& message : log.TakeMessages()) {
     // The reply's own text, which the call logs when the exchange failed; the fixed
     // failure text is already the answer's description.
     if (!TrimControlsAndSpaces(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
   }
 
+  if (!notes.waived_certificates.empty()) {
+    print.Line("Certificado", "não passou na verificação: " + notes.waived_certificates.front() +
+                                  "; a pergunta seguiu sem verificá-lo, como o serviço faz, e os CPFs enviados podem "
+                                  "ser lidos por quem se passar pela plataforma");
+  }
   if (!reply) {
     print.Line("Plataforma", fmt::format("erro ao perguntar ({} ms): {}{}", elapsed, failure, details));
-    return false;
+    return "erro ao perguntar à plataforma: " + Short(failure);
   }
   if (reply->CodRetorno == 0) {
     print.Line("Plataforma", fmt::format("não responde ({} ms): {}{}", elapsed, reply->DescRetorno, details));
     print.Line("Reset pendente", "desconhecido");
-    return false;
+    // The first line of the first failure: its cause and fix.
+    const std::string cause = notes.failures.empty() ? std::string() : Short(notes.failures.front(), 400);
+    return "a plataforma não responde" + (cause.empty() ? std::string() : ": " + cause);
   }
   const std::string description = Short(reply->DescRetorno);
   print.Line("Plataforma", fmt::format("responde: HTTP {}{} em {} ms{}", reply->CodRetorno,
                                        description.empty() ? "" : " - " + description, elapsed, details));
+  if (RefusesUs(reply->CodRetorno)) {
+    const std::string meaning = HttpStatusMeaning(reply->CodRetorno);
+    print.Line("Reset pendente", "desconhecido: a plataforma recusou a pergunta, " + meaning);
+    return "a plataforma recusou a pergunta de reset com HTTP " + meaning + "; todos os envios serão recusados";
+  }
   if (reply->CodRetorno != 200) {
     print.Line("Reset pendente", "desconhecido (a plataforma não respondeu 200)");
   } else if (TrimControlsAndSpaces(reply->Uri).empty()) {
@@ -326,7 +344,7 @@ bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& 
                fmt::format("sim, desde {} (uri \"{}\"); será aplicado e confirmado pelo serviço no próximo ciclo",
                            reply->Data.IsZero() ? "(sem data)" : DayText(reply->Data), reply->Uri));
   }
-  return true;
+  return {};
 }
 
 using Problems = std::vector<std::string>;
@@ -354,6 +372,7 @@ Problems ReportInstallation(StatusPrinter& print, const fs::path& folder, const 
 Problems ReportDatabase(StatusPrinter& print, const fs::path& folder, Connection& connection, SettingsRow& row) {
   print.Title("Banco de dados", "banco_de_dados");
   std::optional<std::string> accepted;
+  std::vector<std::string> causes;  // of the failed attempts, each once
   for (const Password& password : kPasswords) {
     CarregarParametrosConexao(connection, kUsuarioBanco, password.text, folder);
     const std::string label = fmt::format("{}, {}", kUsuarioBanco, password.name);
@@ -364,13 +383,20 @@ Problems ReportDatabase(StatusPrinter& print, const fs::path& folder, Connection
       break;
     } catch (const std::exception& e) {
       connection.Disconnect();
-      print.Line(label, std::string("recusada: ") + e.what());
+      // The cause and its fix first, the client's own words on the next line.
+      const auto* database_error = dynamic_cast<const DatabaseError*>(&e);
+      const std::string cause = database_error ? DatabaseFailureCause(*database_error) : "falha ao conectar";
+      const bool refused = database_error != nullptr && IsPasswordRefused(*database_error);
+      print.Line(label, fmt::format("{}: {}\nFirebird: {}", refused ? "recusada" : "não conectou", cause, e.what()));
+      if (std::find(causes.begin(), causes.end(), cause) == causes.end()) causes.push_back(cause);
     }
   }
 
   if (!accepted) {
     print.Line("Conexão", "falhou com as duas senhas");
-    return {"o banco de dados não foi alcançado"};
+    std::string joined;
+    for (const std::string& cause : causes) joined += (joined.empty() ? "" : "; ") + cause;
+    return {"o banco de dados não foi alcançado: " + joined};
   }
   print.Line("Conexão", "aberta com a " + *accepted + " (somente leitura)");
   try {
@@ -385,12 +411,12 @@ Problems ReportDatabase(StatusPrinter& print, const fs::path& folder, Connection
 
 // Each campaign's lines from the database.
 Problems ReportCampaigns(StatusPrinter& print, const SettingsRow& row, Connection& connection, Transaction& read_only,
-                         const std::vector<std::string>& log_entries) {
+                         const std::vector<std::string>& log_entries, const CycleStateRead& last_cycle) {
   Problems problems;
   for (const Campaign& campaign : kCampaigns) {
     print.Title(campaign.title, campaign.key);
     try {
-      ReportCampaignData(print, campaign, row, connection, read_only, log_entries);
+      ReportCampaignData(print, campaign, row, connection, read_only, log_entries, last_cycle);
     } catch (const std::exception& e) {
       print.Line("Erro", e.what());
       problems.push_back(fmt::format("{}: erro ao ler o banco de dados", campaign.title));
@@ -400,8 +426,7 @@ Problems ReportCampaigns(StatusPrinter& print, const SettingsRow& row, Connectio
 }
 
 // The reset question to the platform of each campaign that is on.
-Problems ReportPlatforms(StatusPrinter& print, const SettingsRow& row, const Clock& clock,
-                         std::vector<std::string>& transport_failures) {
+Problems ReportPlatforms(StatusPrinter& print, const SettingsRow& row, const Clock& clock, ExchangeNotes& notes) {
   Problems problems;
   const ScopedCompanyRow company(row);
   ThrowawayLog log(clock);
@@ -411,9 +436,8 @@ Problems ReportPlatforms(StatusPrinter& print, const SettingsRow& row, const Clo
     if (!IsOn(row, campaign)) continue;
     any_on = true;
     print.Group(campaign.title, campaign.key);
-    if (!ReportPlatform(print, row.Field(campaign.url_column).AsString(), log, transport_failures)) {
-      problems.push_back(fmt::format("{}: a plataforma não responde", campaign.title));
-    }
+    const std::string problem = ReportPlatform(print, row.Field(campaign.url_column).AsString(), log, notes);
+    if (!problem.empty()) problems.push_back(fmt::format("{}: {}", campaign.title, problem));
   }
   if (!any_on) print.Line("Nenhuma campanha ligada", "nada a perguntar");
   return problems;
@@ -448,17 +472,20 @@ int ReportResult(StatusPrinter& print, const Problems& problems) {
 }  // namespace
 
 int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSettings& api, std::ostream& out,
-                 StatusFormat format) {
+                 StatusFormat format, const ServiceStateProbe* service) {
   StatusPrinter print(out, format);
-  std::vector<std::string> transport_failures;
-  const ScopedApiSettings api_scope(Recording(api, transport_failures));
+  ExchangeNotes notes;
+  const ScopedApiSettings api_scope(Recording(api, notes));
   const Clock& clock = CurrentApiSettings().CurrentClock();
 
   print.Heading(FormatLogTimestamp(clock.Now()));
   const fs::path log_path = folder / "Zendrel.log";
   const LogTail log_history = ReadLogTail(log_path, kRefusalSearchEntries);
+  const CycleStateRead last_cycle = ReadCycleStateFile(CycleStateFilePath(folder));
 
   Problems problems = ReportInstallation(print, folder, host);
+  const std::unique_ptr<ServiceStateProbe> host_service = service ? nullptr : NewHostServiceStateProbe();
+  Append(problems, ReportService(print, folder, last_cycle, service ? *service : *host_service, clock));
 
   // No automatic reconnection: a report that waits and retries hides what happened.
   Connection connection(ReconnectPolicy{1, std::chrono::milliseconds(0)});
@@ -466,10 +493,12 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   // Read-only for both directions: nothing in this report can write the row.
   SettingsRow row(connection, read_only, read_only);
   Append(problems, ReportDatabase(print, folder, connection, row));
-  if (row.Active()) Append(problems, ReportCampaigns(print, row, connection, read_only, log_history.entries));
+  if (row.Active()) {
+    Append(problems, ReportCampaigns(print, row, connection, read_only, log_history.entries, last_cycle));
+  }
   // The platform may take its time: hold no attachment while waiting for it.
   connection.Disconnect();
-  if (row.Active()) Append(problems, ReportPlatforms(print, row, clock, transport_failures));
+  if (row.Active()) Append(problems, ReportPlatforms(print, row, clock, notes));
 
   ReportLogTail(print, log_path);
   return ReportResult(print, problems);

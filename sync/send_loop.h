@@ -7,13 +7,21 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "erp/query.h"
+#include "sync/cycle_progress.h"
 #include "sync/erp_components.h"
 #include "sync/pending_holders.h"
 
 namespace zendrel {
+
+// The platform's answer to one posting.
+struct PostAnswer {
+  int status = 0;  // 200 is acceptance; 0 when no reply came
+  std::string message;
+};
 
 struct PendingSend {
   // The campaign's movement table; its number column is the query's parameter and the
@@ -26,9 +34,9 @@ struct PendingSend {
   const char* index_column;
   // Starts every log line of the loop.
   std::string_view log_prefix;
-  // Posts the current row and returns the platform's status. A row that cannot be
+  // Posts the current row and returns the platform's answer. A row that cannot be
   // posted throws: the loop logs it and stops the campaign until it is corrected.
-  std::function<int()> post;
+  std::function<PostAnswer()> post;
   // Whether the current row is one the campaign never posts: the index just moves past
   // it. Runs outside the guard around `post`, so its failures end the cycle. Empty:
   // every row is posted.
@@ -37,6 +45,9 @@ struct PendingSend {
   // loop ends right after an accepted row because it reached the highest settled number
   // or the next row is held. Empty: nothing.
   std::function<void()> after_row;
+  // Told of every accepted row, index write and stop; nullptr: nobody.
+  CycleProgress* progress = nullptr;
+  TTipoCampanha campaign = TTipoCampanha::tcPontos;
 };
 
 // One pass over the pending rows numbered after `from`.
