@@ -47,7 +47,7 @@ RelayLockLook LookAtRelayLock(const std::filesystem::path& installation_folder) 
     fields >> mode >> access >> pid >> where;
     if (kind == "FLOCK" && where == wanted) {
       look.held = true;
-      look.detail = fmt::format("{} (processo {})", path, pid);
+      look.detail = fmt::format("processo {}, {}", pid, path);
       return look;
     }
   }

@@ -2,33 +2,27 @@
 // probe can use.
 #include "service/status_report.h"
 
-#include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include <fmt/format.h>
 
-#include "api/brindex_calls.h"
 #include "erp/connection.h"
 #include "erp/ini_file.h"
 #include "erp/query.h"
 #include "erp/settings_row.h"
 #include "erp/site_settings.h"
 #include "erp/transaction.h"
-#include "erp/database_error.h"
 #include "service/cycle_state_file.h"
-#include "service/database_credentials.h"
-#include "service/exchange_watch.h"
-#include "service/failure_causes.h"
 #include "service/log_tail.h"
+#include "service/status_database.h"
 #include "service/status_last_cycle.h"
+#include "service/status_platform.h"
 #include "service/status_printer.h"
 #include "service/stuck_campaign.h"
 #include "support/company_cnpj.h"
@@ -43,13 +37,6 @@ namespace zendrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The same account (kUsuarioBanco) and passwords as the poll cycle, tried in its order.
-struct Password {
-  const char* text;
-  const char* name;
-};
-constexpr Password kPasswords[] = {{kSenhaPrincipal, "senha principal"}, {kSenhaReserva, "senha reserva"}};
 
 constexpr std::size_t kLogEntries = 10;
 // How far back the log is searched for a pending movement's refusal.
@@ -79,71 +66,6 @@ class ScopedCompanyRow {
  private:
   const SettingsTextReader* previous_;
 };
-
-// A log file of its own in the temporary folder, removed at the end: the calls write
-// their transport failures there instead of into the service's log.
-class ThrowawayLog {
- public:
-  explicit ThrowawayLog(const Clock& clock) : path_(NewPath()), redirect_(path_, clock) {}
-  ~ThrowawayLog() {
-    std::error_code ignored;
-    fs::remove(path_, ignored);
-  }
-  ThrowawayLog(const ThrowawayLog&) = delete;
-  ThrowawayLog& operator=(const ThrowawayLog&) = delete;
-
-  // The messages written since the last call, without their timestamps.
-  std::vector<std::string> TakeMessages() {
-    const LogTail tail = ReadLogTail(path_, static_cast<std::size_t>(-1));
-    std::vector<std::string> messages;
-    for (std::size_t i = taken_; i < tail.entries.size(); ++i) {
-      const std::string& entry = tail.entries[i];
-      const std::size_t dash = entry.find(" - ");
-      messages.push_back(dash == std::string::npos ? entry : entry.substr(dash + 3));
-    }
-    taken_ = tail.entries.size();
-    return messages;
-  }
-
- private:
-  static fs::path NewPath() {
-    std::random_device random;
-    std::error_code error;
-    fs::path folder = fs::temp_directory_path(error);
-    if (error) folder = fs::path(".");
-    return folder / fmt::format("zendrel-status-{:08x}{:08x}.log", random(), random());
-  }
-
-  fs::path path_;
-  LogRedirect redirect_;
-  std::size_t taken_ = 0;
-};
-
-// Why the exchanges of one question got no usable reply, and any certificate whose
-// checks were waived: the calls log only "no reply", the operator needs the reason.
-struct ExchangeNotes {
-  std::vector<std::string> failures;  // the cause and its fix, then the client's own text
-  std::vector<std::string> waived_certificates;
-
-  void Clear() {
-    failures.clear();
-    waived_certificates.clear();
-  }
-};
-
-// `api` with every exchange noted in `notes`.
-ApiSettings Recording(const ApiSettings& api, ExchangeNotes& notes) {
-  return WatchingExchanges(api, [&notes](const HttpRequest&, const HttpExchange& exchange) {
-    if (!exchange.replied()) {
-      notes.failures.push_back(TransportFailureCause(exchange.failure_kind) + "\n(" + exchange.failure + ")");
-    } else if (exchange.reply->status >= 500 && exchange.reply->status <= 599) {
-      notes.failures.push_back("HTTP " + HttpStatusMeaning(exchange.reply->status));
-    }
-    if (exchange.certificate_waived != CertificateProblem::kNone) {
-      notes.waived_certificates.push_back(CertificateProblemText(exchange.certificate_waived));
-    }
-  });
-}
 
 struct Campaign {
   const char* title;
@@ -284,69 +206,6 @@ bool IsOn(const SettingsRow& row, const Campaign& campaign) {
   }
 }
 
-// A reset question answered so tells that every posting will be refused too: the
-// token or the base address is wrong.
-bool RefusesUs(int status) { return status == 401 || status == 403 || status == 404; }
-
-// Asks the platform the campaign's reset question. Returns why the campaign's calls
-// cannot work (empty when the platform answered as it should).
-std::string ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& log, ExchangeNotes& notes) {
-  notes.Clear();
-  const auto start = std::chrono::steady_clock::now();
-  std::optional<TStatusReset> reply;
-  std::string failure;
-  try {
-    reply = StatusReset(url);
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-
-  std::string details;
-  for (const std::string& transport_failure : notes.failures) details += "\n" + transport_failure;
-  for (const std::string& message : log.TakeMessages()) {
-    // The reply's own text, which the call logs when the exchange failed; the fixed
-    // failure text is already the answer's description.
-    if (!TrimControlsAndSpaces(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
-  }
-
-  if (!notes.waived_certificates.empty()) {
-    print.Line("Certificado", "não passou na verificação: " + notes.waived_certificates.front() +
-                                  "; a pergunta seguiu sem verificá-lo, como o serviço faz, e os CPFs enviados podem "
-                                  "ser lidos por quem se passar pela plataforma");
-  }
-  if (!reply) {
-    print.Line("Plataforma", fmt::format("erro ao perguntar ({} ms): {}{}", elapsed, failure, details));
-    return "erro ao perguntar à plataforma: " + Short(failure);
-  }
-  if (reply->CodRetorno == 0) {
-    print.Line("Plataforma", fmt::format("não responde ({} ms): {}{}", elapsed, reply->DescRetorno, details));
-    print.Line("Reset pendente", "desconhecido");
-    // The first line of the first failure: its cause and fix.
-    const std::string cause = notes.failures.empty() ? std::string() : Short(notes.failures.front(), 400);
-    return "a plataforma não responde" + (cause.empty() ? std::string() : ": " + cause);
-  }
-  const std::string description = Short(reply->DescRetorno);
-  print.Line("Plataforma", fmt::format("responde: HTTP {}{} em {} ms{}", reply->CodRetorno,
-                                       description.empty() ? "" : " - " + description, elapsed, details));
-  if (RefusesUs(reply->CodRetorno)) {
-    const std::string meaning = HttpStatusMeaning(reply->CodRetorno);
-    print.Line("Reset pendente", "desconhecido: a plataforma recusou a pergunta, " + meaning);
-    return "a plataforma recusou a pergunta de reset com HTTP " + meaning + "; todos os envios serão recusados";
-  }
-  if (reply->CodRetorno != 200) {
-    print.Line("Reset pendente", "desconhecido (a plataforma não respondeu 200)");
-  } else if (TrimControlsAndSpaces(reply->Uri).empty()) {
-    print.Line("Reset pendente", "não");
-  } else {
-    print.Line("Reset pendente",
-               fmt::format("sim, desde {} (uri \"{}\"); será aplicado e confirmado pelo serviço no próximo ciclo",
-                           reply->Data.IsZero() ? "(sem data)" : DayText(reply->Data), reply->Uri));
-  }
-  return {};
-}
-
 using Problems = std::vector<std::string>;
 
 void Append(Problems& problems, Problems more) {
@@ -364,48 +223,6 @@ Problems ReportInstallation(StatusPrinter& print, const fs::path& folder, const 
   bool is_server = false;
   print.Line("Servidor do banco", DatabaseServerVerdict(folder, host, is_server));
   if (!is_server) return {"este computador não é o servidor do banco: o serviço não trabalha aqui"};
-  return {};
-}
-
-// Connects with the poll cycle's passwords and reads the settings row; `row` is
-// active afterwards only when it was read.
-Problems ReportDatabase(StatusPrinter& print, const fs::path& folder, Connection& connection, SettingsRow& row) {
-  print.Title("Banco de dados", "banco_de_dados");
-  std::optional<std::string> accepted;
-  std::vector<std::string> causes;  // of the failed attempts, each once
-  for (const Password& password : kPasswords) {
-    CarregarParametrosConexao(connection, kUsuarioBanco, password.text, folder);
-    const std::string label = fmt::format("{}, {}", kUsuarioBanco, password.name);
-    try {
-      connection.Connect();
-      print.Line(label, "aceita");
-      accepted = password.name;
-      break;
-    } catch (const std::exception& e) {
-      connection.Disconnect();
-      // The cause and its fix first, the client's own words on the next line.
-      const auto* database_error = dynamic_cast<const DatabaseError*>(&e);
-      const std::string cause = database_error ? DatabaseFailureCause(*database_error) : "falha ao conectar";
-      const bool refused = database_error != nullptr && IsPasswordRefused(*database_error);
-      print.Line(label, fmt::format("{}: {}\nFirebird: {}", refused ? "recusada" : "não conectou", cause, e.what()));
-      if (std::find(causes.begin(), causes.end(), cause) == causes.end()) causes.push_back(cause);
-    }
-  }
-
-  if (!accepted) {
-    print.Line("Conexão", "falhou com as duas senhas");
-    std::string joined;
-    for (const std::string& cause : causes) joined += (joined.empty() ? "" : "; ") + cause;
-    return {"o banco de dados não foi alcançado: " + joined};
-  }
-  print.Line("Conexão", "aberta com a " + *accepted + " (somente leitura)");
-  try {
-    row.Open();
-    if (!row.HasRow()) print.Line("PADRAO", "sem nenhuma linha: as campanhas ficam desligadas");
-  } catch (const std::exception& e) {
-    print.Line("PADRAO", std::string("erro ao ler: ") + e.what());
-    return {"a linha de configurações (PADRAO) não pôde ser lida"};
-  }
   return {};
 }
 
@@ -475,7 +292,7 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
                  StatusFormat format, const ServiceStateProbe* service) {
   StatusPrinter print(out, format);
   ExchangeNotes notes;
-  const ScopedApiSettings api_scope(Recording(api, notes));
+  const ScopedApiSettings api_scope(RecordingExchanges(api, notes));
   const Clock& clock = CurrentApiSettings().CurrentClock();
 
   print.Heading(FormatLogTimestamp(clock.Now()));
