@@ -63,10 +63,35 @@ struct HttpsTrust {
   std::string ca_file;  // PEM file of trusted authorities; empty: the system's store
 };
 
+// Why an exchange got no reply, as far as the host's client tells it apart: what an
+// operator must do differs for each (start the platform's service, fix the address,
+// wait, look at the certificate).
+enum class HttpFailureKind {
+  kNone,               // a reply arrived
+  kConnectionRefused,  // the host answered that nothing listens on the port, or was unreachable
+  kHostNotFound,       // the host name could not be resolved
+  kTimeout,            // a wait passed its limit
+  kTls,                // the secure channel failed (certificate refused and not waived, protocol)
+  kOther,              // anything else (a connection lost mid-reply, the size cap, ...)
+};
+
+// Why a server certificate failed verification.
+enum class CertificateProblem {
+  kNone,              // it passed (or the exchange was not https)
+  kNameMismatch,      // issued for another host name
+  kUnknownAuthority,  // signed by no authority this machine trusts (self-signed, ...)
+  kExpired,           // outside its dates of validity
+  kOther,             // another waivable reason (wrong usage), or one the client did not say
+};
+
 // What became of one exchange: a reply (any status) or no reply at all.
 struct HttpExchange {
   std::optional<HttpReply> reply;
   std::string failure;  // why no reply arrived (for diagnostics); empty with a reply
+  HttpFailureKind failure_kind = HttpFailureKind::kNone;
+  // Set when the reply (or failure) came over a channel whose certificate checks were
+  // waived after the certificate failed verification for this reason.
+  CertificateProblem certificate_waived = CertificateProblem::kNone;
 
   bool replied() const { return reply.has_value(); }
 };
@@ -80,7 +105,8 @@ class HttpTransport {
   // connection fails or is lost, a wait passes its limit, or the secure channel
   // fails. For https the server certificate is checked; when it fails only on its
   // authority, dates, name or usage, the request is sent again with those checks
-  // waived. Never throws for network failures.
+  // waived, and the result says so (certificate_waived). A result without a reply
+  // names the kind of failure. Never throws for network failures.
   virtual HttpExchange Exchange(const HttpRequest& request) = 0;
 };
 

@@ -170,6 +170,53 @@ bool IsCertificateVerificationFailure(CURLcode code) {
   return code == CURLE_PEER_FAILED_VERIFICATION;
 }
 
+HttpFailureKind FailureKindOf(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST: return HttpFailureKind::kHostNotFound;
+    case CURLE_COULDNT_CONNECT: return HttpFailureKind::kConnectionRefused;
+    case CURLE_OPERATION_TIMEDOUT: return HttpFailureKind::kTimeout;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED: return HttpFailureKind::kTls;
+    default: return HttpFailureKind::kOther;
+  }
+}
+
+// OpenSSL's verification result (X509_V_ERR_*) of a refused certificate. libcurl
+// checks the host name itself after OpenSSL passed the chain, so a refusal with a
+// passing chain is a name that does not match.
+CertificateProblem CertificateProblemOf(long verify_result, std::string_view error_text) {
+  constexpr long kVerifyOk = 0;
+  constexpr long kUnableToGetIssuerCert = 2;
+  constexpr long kNotYetValid = 9;
+  constexpr long kExpired = 10;
+  constexpr long kDepthZeroSelfSigned = 18;
+  constexpr long kSelfSignedInChain = 19;
+  constexpr long kUnableToGetIssuerLocally = 20;
+  constexpr long kUnableToVerifyLeaf = 21;
+  constexpr long kHostnameMismatch = 62;
+  switch (verify_result) {
+    case kVerifyOk:
+    case kHostnameMismatch: return CertificateProblem::kNameMismatch;
+    case kNotYetValid:
+    case kExpired: return CertificateProblem::kExpired;
+    case kUnableToGetIssuerCert:
+    case kDepthZeroSelfSigned:
+    case kSelfSignedInChain:
+    case kUnableToGetIssuerLocally:
+    case kUnableToVerifyLeaf: return CertificateProblem::kUnknownAuthority;
+    default: break;
+  }
+  if (error_text.find("subject name") != std::string_view::npos) return CertificateProblem::kNameMismatch;
+  return CertificateProblem::kOther;
+}
+
 template <typename T>
 void SetOption(CURL* handle, CURLoption option, T value) {
   const CURLcode code = curl_easy_setopt(handle, option, value);
@@ -188,14 +235,18 @@ class CurlHttpTransport final : public HttpTransport {
   HttpExchange Exchange(const HttpRequest& request) override {
     HttpExchange first = Attempt(request, /*verify_certificate=*/true);
     if (first.replied() || !certificate_rejected_) return first;
-    return Attempt(request, /*verify_certificate=*/false);
+    const CertificateProblem problem = certificate_problem_;
+    HttpExchange second = Attempt(request, /*verify_certificate=*/false);
+    second.certificate_waived = problem;
+    return second;
   }
 
  private:
   HttpExchange Attempt(const HttpRequest& request, bool verify_certificate) {
     certificate_rejected_ = false;
     EasyHandle handle(curl_easy_init());
-    if (!handle) return HttpExchange{std::nullopt, "curl_easy_init failed"};
+    if (!handle)
+      return HttpExchange{std::nullopt, "curl_easy_init failed", HttpFailureKind::kOther, CertificateProblem::kNone};
     CURL* easy = handle.get();
 
     Transfer transfer;
@@ -263,20 +314,30 @@ class CurlHttpTransport final : public HttpTransport {
 
     const CURLcode code = curl_easy_perform(easy);
     if (code != CURLE_OK) {
-      if (!transfer.abort_reason.empty()) return HttpExchange{std::nullopt, transfer.abort_reason};
+      if (!transfer.abort_reason.empty()) {
+        const bool timeout = transfer.abort_reason.starts_with("time-out");
+        return HttpExchange{std::nullopt, transfer.abort_reason,
+                            timeout ? HttpFailureKind::kTimeout : HttpFailureKind::kOther, CertificateProblem::kNone};
+      }
       certificate_rejected_ = verify_certificate && IsCertificateVerificationFailure(code);
-      return HttpExchange{std::nullopt, CurlFailure(code, error_text)};
+      if (certificate_rejected_) {
+        long verify_result = 0;
+        if (curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify_result) != CURLE_OK) verify_result = -1;
+        certificate_problem_ = CertificateProblemOf(verify_result, error_text);
+      }
+      return HttpExchange{std::nullopt, CurlFailure(code, error_text), FailureKindOf(code), CertificateProblem::kNone};
     }
 
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     transfer.reply.status = static_cast<int>(status);
-    return HttpExchange{std::move(transfer.reply), std::string()};
+    return HttpExchange{std::move(transfer.reply), std::string(), HttpFailureKind::kNone, CertificateProblem::kNone};
   }
 
   HttpTimeouts timeouts_;
   HttpsTrust trust_;
   bool certificate_rejected_ = false;
+  CertificateProblem certificate_problem_ = CertificateProblem::kNone;
 };
 
 }  // namespace

@@ -71,6 +71,39 @@ bool IsWaivableCertificateFailure(DWORD error, const SecureFailure& failure) {
   return MayWaiveCertificateChecks(error, failure.flags, failure.request_went_out);
 }
 
+HttpFailureKind FailureKindOf(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_CONNECTION_ERROR: return HttpFailureKind::kConnectionRefused;
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return HttpFailureKind::kHostNotFound;
+    case ERROR_WINHTTP_TIMEOUT: return HttpFailureKind::kTimeout;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT: return HttpFailureKind::kTls;
+    default: return HttpFailureKind::kOther;
+  }
+}
+
+// Why the certificate failed, from the error and the reasons the channel named.
+CertificateProblem CertificateProblemOf(DWORD error, const SecureFailure& failure) {
+  if (error == ERROR_WINHTTP_SECURE_CERT_CN_INVALID || (failure.flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)) {
+    return CertificateProblem::kNameMismatch;
+  }
+  if (error == ERROR_WINHTTP_SECURE_INVALID_CA || (failure.flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA)) {
+    return CertificateProblem::kUnknownAuthority;
+  }
+  if (error == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID ||
+      (failure.flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)) {
+    return CertificateProblem::kExpired;
+  }
+  return CertificateProblem::kOther;
+}
+
 // The raw header block ("HTTP/1.1 200 OK\r\nName: value\r\n...") as name/value pairs
 // in arrival order, without the status line.
 HeaderList ParseHeaderBlock(const std::string& block) {
@@ -101,12 +134,16 @@ class WinHttpTransport final : public HttpTransport {
     bool certificate_rejected = false;
     HttpExchange first = Attempt(request, /*waive_certificate_checks=*/false, certificate_rejected);
     if (first.replied() || !certificate_rejected) return first;
-    return Attempt(request, /*waive_certificate_checks=*/true, certificate_rejected);
+    const CertificateProblem problem = certificate_problem_;
+    HttpExchange second = Attempt(request, /*waive_certificate_checks=*/true, certificate_rejected);
+    second.certificate_waived = problem;
+    return second;
   }
 
  private:
   static HttpExchange Failure(const char* step, DWORD error) {
-    return HttpExchange{std::nullopt, fmt::format("{}: {}", step, WinHttpErrorText(error))};
+    return HttpExchange{std::nullopt, fmt::format("{}: {}", step, WinHttpErrorText(error)), FailureKindOf(error),
+                        CertificateProblem::kNone};
   }
 
   HttpExchange Attempt(const HttpRequest& request, bool waive_certificate_checks, bool& certificate_rejected) {
@@ -195,11 +232,13 @@ class WinHttpTransport final : public HttpTransport {
                             reinterpret_cast<DWORD_PTR>(&secure_failure))) {
       const DWORD error = GetLastError();
       certificate_rejected = secure && !waive_certificate_checks && IsWaivableCertificateFailure(error, secure_failure);
+      if (certificate_rejected) certificate_problem_ = CertificateProblemOf(error, secure_failure);
       return Failure("WinHttpSendRequest", error);
     }
     if (!WinHttpReceiveResponse(http, nullptr)) {
       const DWORD error = GetLastError();
       certificate_rejected = secure && !waive_certificate_checks && IsWaivableCertificateFailure(error, secure_failure);
+      if (certificate_rejected) certificate_problem_ = CertificateProblemOf(error, secure_failure);
       return Failure("WinHttpReceiveResponse", error);
     }
 
@@ -231,14 +270,16 @@ class WinHttpTransport final : public HttpTransport {
     for (;;) {
       if (std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(timeouts_.exchange_ms)) {
         return HttpExchange{std::nullopt,
-                            fmt::format("time-out: the exchange took longer than {} ms", timeouts_.exchange_ms)};
+                            fmt::format("time-out: the exchange took longer than {} ms", timeouts_.exchange_ms),
+                            HttpFailureKind::kTimeout, CertificateProblem::kNone};
       }
       DWORD available = 0;
       if (!WinHttpQueryDataAvailable(http, &available)) return Failure("WinHttpQueryDataAvailable", GetLastError());
       if (available == 0) break;
       reply_bytes += available;
       if (reply_bytes > timeouts_.max_reply_bytes) {
-        return HttpExchange{std::nullopt, fmt::format("reply larger than {} bytes", timeouts_.max_reply_bytes)};
+        return HttpExchange{std::nullopt, fmt::format("reply larger than {} bytes", timeouts_.max_reply_bytes),
+                            HttpFailureKind::kOther, CertificateProblem::kNone};
       }
       const size_t offset = reply.body.size();
       reply.body.resize(offset + available);
@@ -249,10 +290,11 @@ class WinHttpTransport final : public HttpTransport {
       reply.body.resize(offset + read);
       if (read == 0) break;
     }
-    return HttpExchange{std::move(reply), std::string()};
+    return HttpExchange{std::move(reply), std::string(), HttpFailureKind::kNone, CertificateProblem::kNone};
   }
 
   HttpTimeouts timeouts_;
+  CertificateProblem certificate_problem_ = CertificateProblem::kNone;
 };
 
 }  // namespace

@@ -64,6 +64,7 @@ TEST_F(HttpsTrustTest, CertificateOfATrustedAuthorityIsVerifiedOnTheFirstConnect
   const HttpExchange exchange = Get(platform_->TrustedHttpsBaseUrl(), platform_->CaFile());
   ASSERT_TRUE(exchange.replied()) << exchange.failure;
   EXPECT_EQ(exchange.reply->status, 200);
+  EXPECT_EQ(exchange.certificate_waived, CertificateProblem::kNone);
   const AcceptedConnections connections = TakeConnections();
   EXPECT_EQ(connections.https_trusted, 1) << "the verified exchange was retried with the checks waived";
 }
@@ -80,34 +81,87 @@ TEST_F(HttpsTrustTest, ApiSettingsHandTheirAuthoritiesToTheHostTransport) {
   EXPECT_EQ(TakeConnections().https_trusted, 2) << "the default settings trusted the test authority";
 }
 
+enum class Listener { kSelfSignedWrongName, kTrusted, kTrustedWrongName };
+
 struct WaiverCase {
   const char* name;
-  bool trusted_listener;  // false: the wrong-name certificate
-  bool test_authority;    // false: the system's store
+  Listener listener;
+  bool test_authority;        // false: the system's store
+  CertificateProblem reason;  // what the waived exchange says was wrong
 };
 
 class HttpsWaiverTest : public HttpsTrustTest, public ::testing::WithParamInterface<WaiverCase> {};
 
 TEST_P(HttpsWaiverTest, FailedVerificationIsRetriedWithTheChecksWaived) {
   const WaiverCase& c = GetParam();
-  const std::string base_url = c.trusted_listener ? platform_->TrustedHttpsBaseUrl() : platform_->HttpsBaseUrl();
+  const std::string base_url = c.listener == Listener::kTrusted            ? platform_->TrustedHttpsBaseUrl()
+                               : c.listener == Listener::kTrustedWrongName ? platform_->TrustedWrongNameHttpsBaseUrl()
+                                                                           : platform_->HttpsBaseUrl();
   const HttpExchange exchange = Get(base_url, c.test_authority ? platform_->CaFile() : std::string());
   ASSERT_TRUE(exchange.replied()) << exchange.failure;
   EXPECT_EQ(exchange.reply->status, 200);
+  // The waiver is never silent: the exchange names the reason.
+  EXPECT_EQ(exchange.certificate_waived, c.reason);
   EXPECT_EQ(platform_->Requests().size(), 1U);
   const AcceptedConnections connections = TakeConnections();
-  EXPECT_EQ(c.trusted_listener ? connections.https_trusted : connections.https, 2)
-      << "expected a rejected first connection and the waived second one";
+  const int attempts = c.listener == Listener::kTrusted            ? connections.https_trusted
+                       : c.listener == Listener::kTrustedWrongName ? connections.https_trusted_wrong_name
+                                                                   : connections.https;
+  EXPECT_EQ(attempts, 2) << "expected a rejected first connection and the waived second one";
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Certificates, HttpsWaiverTest,
-    ::testing::Values(WaiverCase{"WrongNameWithTheTestAuthority", false, true},
-                      WaiverCase{"WrongNameWithTheSystemStore", false, false},
-                      WaiverCase{"TestAuthorityUnknownToTheSystemStore", true, false}),
+    ::testing::Values(WaiverCase{"SelfSignedWrongNameWithTheTestAuthority", Listener::kSelfSignedWrongName, true,
+                                 CertificateProblem::kUnknownAuthority},
+                      WaiverCase{"SelfSignedWrongNameWithTheSystemStore", Listener::kSelfSignedWrongName, false,
+                                 CertificateProblem::kUnknownAuthority},
+                      WaiverCase{"TestAuthorityUnknownToTheSystemStore", Listener::kTrusted, false,
+                                 CertificateProblem::kUnknownAuthority},
+                      WaiverCase{"WrongNameSignedByTheTestAuthority", Listener::kTrustedWrongName, true,
+                                 CertificateProblem::kNameMismatch}),
     [](const ::testing::TestParamInfo<WaiverCase>& info) { return std::string(info.param.name); });
 // clang-format on
+
+// Why no reply came, told apart for the operator: what to do about each differs.
+struct FailureKindCase {
+  const char* name;
+  const char* path;  // scripted to fail; empty: the address alone fails
+  ScriptedReply reply;
+  HttpFailureKind kind;
+};
+
+class HttpFailureKinds : public HttpsTrustTest, public ::testing::WithParamInterface<FailureKindCase> {};
+
+TEST_P(HttpFailureKinds, AnExchangeWithoutReplyNamesItsKind) {
+  const FailureKindCase& c = GetParam();
+  HttpRequest request;
+  request.method = "GET";
+  const std::string name = c.name;
+  if (name == "refused") {
+    request.url = "http://127.0.0.1:9/v1/reset";  // nothing listens on port 9
+  } else if (name == "plain_text_as_https") {
+    request.url = "https://127.0.0.1:" + std::to_string(platform_->port()) + "/v1/reset";
+  } else {
+    platform_->Script("GET", c.path, {c.reply});
+    request.url = platform_->BaseUrl() + c.path;
+  }
+  const HttpExchange exchange = NewHostHttpTransport(HttpTimeouts{10000, 10000, 10000, 1000})->Exchange(request);
+  ASSERT_FALSE(exchange.replied());
+  EXPECT_EQ(exchange.failure_kind, c.kind) << exchange.failure;
+  EXPECT_EQ(exchange.certificate_waived, CertificateProblem::kNone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, HttpFailureKinds,
+    ::testing::Values(FailureKindCase{"refused", "", ScriptedReply{}, HttpFailureKind::kConnectionRefused},
+                      FailureKindCase{"plain_text_as_https", "", ScriptedReply{}, HttpFailureKind::kTls},
+                      FailureKindCase{"no_answer_within_the_receive_wait", "/v1/reset", ScriptedReply::NeverAnswer(),
+                                      HttpFailureKind::kTimeout},
+                      FailureKindCase{"closed_without_reply", "/v1/reset", ScriptedReply::CloseWithoutReply(),
+                                      HttpFailureKind::kOther}),
+    [](const ::testing::TestParamInfo<FailureKindCase>& info) { return std::string(info.param.name); });
 
 TEST_F(HttpsTrustTest, UnreadableCaFileIsATransportFailureWithoutRetry) {
   std::ofstream(folder_ / "empty.pem").flush();

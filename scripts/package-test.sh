@@ -168,7 +168,13 @@ sed 's/^/   | /' "$state/status2.txt"
   fail "points pending after the cycle"
 [ "$(field "$state/status2.txt" "Campanha top vendas" "Índice de envio")" != "" ] || fail "top-sales index line"
 grep -q "CPF não cadastrado na campanha" "$state/status2.txt" || fail "the log's refusal is not among the last entries"
-check "-status: 2 pending, the refusal shown from the log"
+# The cycle's record beside the log: it stopped at the first pending movement with a refusal.
+[ -s "$prefix/Zendrel.state" ] || fail "-once wrote no Zendrel.state beside the log"
+case "$(field "$state/status2.txt" "Campanha de pontos" "Retida")" in
+  "sim: a plataforma recusou este movimento no último ciclo"*) ;;
+  *) fail "-status does not say the campaign is held at the refused movement" ;;
+esac
+check "-status: 2 pending, the refusal shown from the log, the campaign held there by the last cycle's record"
 cd "$root"
 
 echo "== /opt/zendrel/Zendrel -install, so that removing the package has a service to take away"

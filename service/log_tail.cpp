@@ -34,6 +34,14 @@ std::string Decode(std::string_view bytes, Encoding encoding) {
   return as_utf8 == bytes ? as_utf8 : Windows1252ToUtf8(bytes);
 }
 
+// Removes everything up to and including the first line end: the rest of a line the
+// window began inside of. (A line end is the byte LF in every encoding but UTF-16,
+// which is decoded first.)
+void DropPartialFirstLine(std::string& text) {
+  const std::size_t line_end = text.find('\n');
+  text.erase(0, line_end == std::string::npos ? text.size() : line_end + 1);
+}
+
 // Whether `line` starts with "DD/MM/YYYY HH:mm:ss - ". (std::regex recurses per
 // character and would overflow the stack on a long message.)
 bool IsEntryStart(std::string_view line) {
@@ -120,11 +128,16 @@ LogTail ReadLogTail(const std::filesystem::path& path, std::size_t count) {
       tail.error = "falha ao ler o arquivo";
       return tail;
     }
-    std::string text = Decode(bytes, encoding);
-    if (!whole) {
-      // The window may begin inside a line: start at the next one.
-      const std::size_t line_end = text.find('\n');
-      text.erase(0, line_end == std::string::npos ? text.size() : line_end + 1);
+    std::string text;
+    if (utf16) {
+      text = Decode(bytes, encoding);
+      if (!whole) DropPartialFirstLine(text);
+    } else {
+      // The window may begin inside a line, even inside a character: drop that line
+      // before the bytes are decoded, so that the encoding of a file without a mark
+      // is judged from whole lines only.
+      if (!whole) DropPartialFirstLine(bytes);
+      text = Decode(bytes, encoding);
     }
     std::vector<std::string> entries = SplitEntries(text);
     if (whole || entries.size() >= count) {

@@ -17,8 +17,9 @@ struct LogTail {
 
 // The last `count` entries ("DD/MM/YYYY HH:mm:ss - message") of the log at `path`,
 // decoded by the file's byte-order mark (UTF-8, UTF-16 LE or BE); a file without one
-// is read as UTF-8 when it is valid UTF-8 and as Windows-1252 otherwise (the code
-// page a Brazilian Windows writes). Lines that belong to no entry are left out.
+// is read as UTF-8 when its whole lines read are valid UTF-8 and as Windows-1252
+// otherwise (the code page a Brazilian Windows writes): a read window that begins
+// inside a character does not decide it. Lines that belong to no entry are left out.
 LogTail ReadLogTail(const std::filesystem::path& path, std::size_t count);
 
 }  // namespace zendrel

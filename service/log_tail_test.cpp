@@ -13,6 +13,7 @@
 
 #include "support/clock.h"
 #include "support/log_file.h"
+#include "support/text_codec.h"
 
 namespace zendrel {
 namespace {
@@ -109,6 +110,51 @@ TEST_F(LogTailTest, ALargeLogIsReadFromItsEndWithWholeEntries) {
     EXPECT_EQ(tail.entries[3], "10/12/2026 09:30:03 - última");
   }
 }
+
+// The read window starts 16 KiB before the file's end; here inside a character of a
+// long entry, so that the bytes of the window begin with a broken character.
+struct WindowCase {
+  const char* name;
+  std::string mark;
+  bool windows_1252;  // the file's own bytes are Windows-1252 (a Windows log without a mark)
+};
+
+class LogTailWindow : public LogTailTest, public ::testing::WithParamInterface<WindowCase> {};
+
+TEST_P(LogTailWindow, AWindowStartingInsideACharacterDecodesAsTheFileDoes) {
+  const WindowCase& c = GetParam();
+  const auto encode = [&c](const std::string& utf8) { return c.windows_1252 ? Utf8ToWindows1252(utf8) : utf8; };
+  std::string bytes = c.mark + encode("\r\n10/12/2026 09:30:00 - " + [] {
+                        std::string long_text;
+                        for (int i = 0; i < 20000; ++i) long_text += "ã";
+                        return long_text;
+                      }() + "\r\n");
+  for (int i = 1; i <= 3; ++i) {
+    bytes += encode(fmt::format("\r\n10/12/2026 09:30:0{} - Falha na conexão nº {}\r\n", i, i));
+  }
+  constexpr std::size_t kWindow = 16 * 1024;
+  // The second byte of a "ã" in UTF-8: move the window's start there.
+  if (!c.windows_1252 && (static_cast<unsigned char>(bytes[bytes.size() - kWindow]) & 0xC0) != 0x80) {
+    bytes += " ";
+  }
+  if (!c.windows_1252) {
+    ASSERT_EQ(static_cast<unsigned char>(bytes[bytes.size() - kWindow]) & 0xC0, 0x80) << "not inside a character";
+  }
+  WriteRaw(bytes);
+
+  const LogTail tail = ReadLogTail(path_, 3);
+  ASSERT_TRUE(tail.found);
+  ASSERT_EQ(tail.entries.size(), 3u);
+  EXPECT_EQ(tail.entries[0], "10/12/2026 09:30:01 - Falha na conexão nº 1");
+  // (A blank that moved the window stays on a line of its own, after the last entry.)
+  EXPECT_TRUE(tail.entries[2].starts_with("10/12/2026 09:30:03 - Falha na conexão nº 3")) << tail.entries[2];
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, LogTailWindow,
+                         ::testing::Values(WindowCase{"unmarked_utf8", "", false},
+                                           WindowCase{"marked_utf8", "\xEF\xBB\xBF", false},
+                                           WindowCase{"unmarked_windows_1252", "", true}),
+                         [](const ::testing::TestParamInfo<WindowCase>& info) { return info.param.name; });
 
 TEST_F(LogTailTest, FewerEntriesThanAskedGivesThemAll) {
   WriteRaw("lixo sem data\r\n");

@@ -7,9 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "api/api_settings.h"
+#include "api/request_address.h"
+#include "erp/database_error.h"
 #include "erp/site_settings.h"
 #include "service/database_credentials.h"
 #include "service/database_lock.h"
+#include "service/exchange_watch.h"
+#include "service/failure_causes.h"
 #include "service/service_module.h"
 #include "support/executable_folder.h"
 #include "support/log_file.h"
@@ -29,7 +34,33 @@ void CleanupStep(std::exception_ptr& first_failure, const std::function<void()>&
   }
 }
 
+// The text of the exception in `failure`.
+std::string FailureText(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "exceção desconhecida";
+  }
+}
+
 }  // namespace
+
+void TSrvZendrel::WatchExchange(const HttpRequest& request, const HttpExchange& exchange) {
+  if (!exchange.replied()) {
+    cycle_state_.ExchangeFailed(TransportFailureCause(exchange.failure_kind) + " (" + exchange.failure + ")");
+  } else if (exchange.reply->status >= 500 && exchange.reply->status <= 599) {
+    cycle_state_.ExchangeFailed(HttpStatusMeaning(exchange.reply->status));
+  }
+  if (exchange.certificate_waived != CertificateProblem::kNone) {
+    const std::string reason = CertificateProblemText(exchange.certificate_waived);
+    cycle_state_.CertificateWaived(reason);
+    if (const auto campaign = cycle_state_.current_campaign()) {
+      waived_certificate_notice_.Note(*campaign, UriHost(request.url), reason, clock_.Today());
+    }
+  }
+}
 
 void TSrvZendrel::Timer1Timer() {
   Timer1->SetEnabled(false);
@@ -40,8 +71,16 @@ void TSrvZendrel::Timer1Timer() {
   // Held from the connect to the disconnect: no other relay works on this database
   // meanwhile.
   std::unique_ptr<RelayLock> database_lock;
+  cycle_state_.CycleStarted();
   std::exception_ptr failure;
+  // Why the second password did not open the database either: only for the record.
+  std::string connect_failure;
   try {
+    // Every call of this cycle is watched: why a posting got no reply, and a
+    // certificate whose checks were waived.
+    const ScopedApiSettings watched(WatchingExchanges(
+        CurrentApiSettings(),
+        [this](const HttpRequest& request, const HttpExchange& exchange) { WatchExchange(request, exchange); }));
     if (settings_.at_cycle_start) settings_.at_cycle_start();
     last_cycle_.server = CheckDatabaseServer(folder_, SystemHostIdentity());
     last_cycle_.server_checked = true;
@@ -55,7 +94,9 @@ void TSrvZendrel::Timer1Timer() {
         CarregarParametrosConexao(kUsuarioBanco, kSenhaReserva);
         try {
           erp.Connquimero.Connect();
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+          const auto* database_error = dynamic_cast<const DatabaseError*>(&e);
+          connect_failure = (database_error ? DatabaseFailureCause(*database_error) + ": " : std::string()) + e.what();
           DoSaveLog("Falha na conexão com o banco de dados!!!");
         }
       }
@@ -107,6 +148,16 @@ void TSrvZendrel::Timer1Timer() {
   database_lock.reset();
   // Whatever failed, the polling goes on.
   Timer1->SetEnabled(true);
+
+  if (failure || cleanup_failure) {
+    cycle_state_.CycleEnded(CycleEnd::kError, FailureText(failure ? failure : cleanup_failure));
+  } else if (last_cycle_.server_checked && !last_cycle_.server.is_server()) {
+    cycle_state_.CycleEnded(CycleEnd::kNotServer);
+  } else if (!last_cycle_.connected) {
+    cycle_state_.CycleEnded(CycleEnd::kDatabaseUnreachable, connect_failure);
+  } else {
+    cycle_state_.CycleEnded(CycleEnd::kDone);
+  }
 
   if (failure) std::rethrow_exception(failure);
   if (cleanup_failure) std::rethrow_exception(cleanup_failure);

@@ -32,14 +32,16 @@ std::string EventSource() {
 // Why a cycle of the ONCE mode cannot count as done (none when it does): it must
 // have run on the database server, connected, run every campaign that is on to its
 // end, and logged nothing.
-std::vector<std::string> OnceFailures(const CycleOutcome& cycle, std::size_t log_entries) {
+std::vector<std::string> OnceFailures(const CycleOutcome& cycle, const CycleState& state, std::size_t log_entries) {
   std::vector<std::string> reasons;
   // A cycle that failed before its server check: the exception says why.
   if (cycle.server_checked && !cycle.server.is_server()) {
     reasons.push_back("não é o servidor do banco de dados (Servidor=" + cycle.server.servidor + ", " +
                       cycle.server.Reason() + "): o ciclo não fez nada");
   } else if (cycle.server_checked && !cycle.connected) {
-    reasons.push_back("o banco de dados não foi alcançado");
+    // The cause of the last attempt, which the log's line does not say.
+    reasons.push_back("o banco de dados não foi alcançado" +
+                      (state.error.empty() ? std::string() : ": " + state.error));
   } else if (cycle.campaigns_run < cycle.campaigns_on) {
     reasons.push_back(fmt::format("{} de {} campanhas ligadas não chegaram ao fim",
                                   cycle.campaigns_on - cycle.campaigns_run, cycle.campaigns_on));
@@ -112,7 +114,8 @@ int RunOnce(TSrvZendrel& module, MainLoop& loop) {
     std::cerr << module.last_cycle().database_held << std::endl;
     return 1;
   }
-  for (std::string& reason : OnceFailures(module.last_cycle(), log_entries)) reasons.push_back(std::move(reason));
+  for (std::string& reason : OnceFailures(module.last_cycle(), module.last_cycle_state(), log_entries))
+    reasons.push_back(std::move(reason));
   for (const std::string& reason : reasons) std::cerr << "Zendrel -once: " << reason << std::endl;
   return reasons.empty() ? 0 : 1;
 }

@@ -16,7 +16,9 @@ TSrvZendrel::TSrvZendrel(MainLoop& loop, ModuleSettings settings)
       folder_(settings.settings_folder.empty() ? ExecutableFolder() : settings.settings_folder),
       clock_(settings.clock != nullptr ? *settings.clock : SystemClock()),
       campaigns_(
-          erp, clock_, [&loop] { loop.ProcessPending(); }, &run_stop_) {
+          erp, clock_, [&loop] { loop.ProcessPending(); }, &run_stop_),
+      cycle_state_(CycleStateFilePath(folder_), clock_, settings_.interval) {
+  campaigns_.SetProgress(&cycle_state_);
   Timer1 = loop_.CreateTimer([this] { Timer1Timer(); });
   Timer1->SetInterval(settings_.first_interval);
   // The API calls read the company's CNPJ from the settings row this module holds.

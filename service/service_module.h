@@ -9,9 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "api/http_transport.h"
 #include "erp/site_settings.h"
+#include "service/cycle_state_file.h"
 #include "service/main_loop.h"
 #include "service/relay_lock.h"
+#include "service/waived_certificate_notice.h"
 #include "support/clock.h"
 #include "sync/campaign_sync.h"
 #include "sync/erp_components.h"
@@ -56,7 +59,8 @@ class TSrvZendrel {
   // Writes the exception's message as one log line. Throws when the log cannot be written.
   void ManipulaExcecoes(const std::exception& error);
 
-  // The poll cycle: one tick's work, with its cleanup always run.
+  // The poll cycle: one tick's work, with its cleanup always run. It writes the
+  // record of its progress to the state file as it goes.
   void Timer1Timer();
 
   // Rebuilds the connection parameters from Tarvix.ini for that user and password.
@@ -73,11 +77,15 @@ class TSrvZendrel {
   // Where the last cycle's campaigns stood when it ended: the last send index written.
   const RunStop& run_stop() const { return run_stop_; }
   const std::filesystem::path& settings_folder() const { return folder_; }
+  const CycleState& last_cycle_state() const { return cycle_state_.state(); }
 
   ErpComponents erp;
   std::unique_ptr<PollTimer> Timer1;
 
  private:
+  // Tells the state file and the daily certificate notice about one exchange.
+  void WatchExchange(const HttpRequest& request, const HttpExchange& exchange);
+
   MainLoop& loop_;
   ModuleSettings settings_;
   std::filesystem::path folder_;
@@ -85,6 +93,9 @@ class TSrvZendrel {
   RunStop run_stop_;
   CampaignSync campaigns_;
   CycleOutcome last_cycle_;
+  // The record of the cycle for -status (Zendrel.state beside the log); written only.
+  CycleStateRecorder cycle_state_;
+  WaivedCertificateNotice waived_certificate_notice_;
 };
 
 }  // namespace zendrel

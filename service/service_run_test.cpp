@@ -251,9 +251,15 @@ TEST_F(ProgramOnce, ADatabaseThatCannotBeReachedExits1) {
   const RunResult run = Once();
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_NE(run.out.find(" - Falha na conexão com o banco de dados!!!\n"), std::string::npos) << run.out;
-  EXPECT_EQ(run.err,
-            "Zendrel -once: o banco de dados não foi alcançado\n"
-            "Zendrel -once: o ciclo escreveu 1 entrada no log (acima)\n");
+  // The cause (the first password is refused, the second finds no file), then the
+  // client's own words.
+  EXPECT_EQ(run.err.rfind("Zendrel -once: o banco de dados não foi alcançado: o arquivo do banco não existe nesse "
+                          "caminho no servidor",
+                          0),
+            0u)
+      << run.err;
+  EXPECT_NE(run.err.find("/tmp/zendrel-no-such-db.fdb"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.err.ends_with("\nZendrel -once: o ciclo escreveu 1 entrada no log (acima)\n")) << run.err;
 }
 
 TEST_F(ProgramOnce, AnExceptionOfTheCycleIsPrintedAndExits1) {

@@ -2,27 +2,27 @@
 // probe can use.
 #include "service/status_report.h"
 
-#include <iterator>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include <fmt/format.h>
 
-#include "api/brindex_calls.h"
 #include "erp/connection.h"
 #include "erp/ini_file.h"
 #include "erp/query.h"
 #include "erp/settings_row.h"
 #include "erp/site_settings.h"
 #include "erp/transaction.h"
-#include "service/database_credentials.h"
+#include "service/cycle_state_file.h"
 #include "service/log_tail.h"
+#include "service/status_database.h"
+#include "service/status_last_cycle.h"
+#include "service/status_platform.h"
 #include "service/status_printer.h"
 #include "service/stuck_campaign.h"
 #include "support/company_cnpj.h"
@@ -37,13 +37,6 @@ namespace zendrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The same account (kUsuarioBanco) and passwords as the poll cycle, tried in its order.
-struct Password {
-  const char* text;
-  const char* name;
-};
-constexpr Password kPasswords[] = {{kSenhaPrincipal, "senha principal"}, {kSenhaReserva, "senha reserva"}};
 
 constexpr std::size_t kLogEntries = 10;
 // How far back the log is searched for a pending movement's refusal.
@@ -73,79 +66,6 @@ class ScopedCompanyRow {
  private:
   const SettingsTextReader* previous_;
 };
-
-// A log file of its own in the temporary folder, removed at the end: the calls write
-// their transport failures there instead of into the service's log.
-class ThrowawayLog {
- public:
-  explicit ThrowawayLog(const Clock& clock) : path_(NewPath()), redirect_(path_, clock) {}
-  ~ThrowawayLog() {
-    std::error_code ignored;
-    fs::remove(path_, ignored);
-  }
-  ThrowawayLog(const ThrowawayLog&) = delete;
-  ThrowawayLog& operator=(const ThrowawayLog&) = delete;
-
-  // The messages written since the last call, without their timestamps.
-  std::vector<std::string> TakeMessages() {
-    const LogTail tail = ReadLogTail(path_, static_cast<std::size_t>(-1));
-    std::vector<std::string> messages;
-    for (std::size_t i = taken_; i < tail.entries.size(); ++i) {
-      const std::string& entry = tail.entries[i];
-      const std::size_t dash = entry.find(" - ");
-      messages.push_back(dash == std::string::npos ? entry : entry.substr(dash + 3));
-    }
-    taken_ = tail.entries.size();
-    return messages;
-  }
-
- private:
-  static fs::path NewPath() {
-    std::random_device random;
-    std::error_code error;
-    fs::path folder = fs::temp_directory_path(error);
-    if (error) folder = fs::path(".");
-    return folder / fmt::format("zendrel-status-{:08x}{:08x}.log", random(), random());
-  }
-
-  fs::path path_;
-  LogRedirect redirect_;
-  std::size_t taken_ = 0;
-};
-
-// Forwards every exchange to the transport the settings would make, and keeps why an
-// exchange got no usable reply: the calls log only "no reply", the operator needs the
-// reason (refused, time-out, name not found, certificate...).
-class RecordingTransport final : public HttpTransport {
- public:
-  RecordingTransport(std::unique_ptr<HttpTransport> inner, std::vector<std::string>& failures)
-      : inner_(std::move(inner)), failures_(failures) {}
-
-  HttpExchange Exchange(const HttpRequest& request) override {
-    HttpExchange exchange = inner_->Exchange(request);
-    if (!exchange.replied()) {
-      failures_.push_back("sem resposta: " + exchange.failure);
-    } else if (exchange.reply->status >= 500 && exchange.reply->status <= 599) {
-      failures_.push_back(fmt::format("HTTP {} (erro do servidor)", exchange.reply->status));
-    }
-    return exchange;
-  }
-
- private:
-  std::unique_ptr<HttpTransport> inner_;
-  std::vector<std::string>& failures_;
-};
-
-// `api` with every transport wrapped in a RecordingTransport writing to `failures`.
-ApiSettings Recording(const ApiSettings& api, std::vector<std::string>& failures) {
-  ApiSettings recording = api;
-  recording.transport_factory = [api, &failures](const HttpTimeouts& timeouts) -> std::unique_ptr<HttpTransport> {
-    ApiSettings inner = api;
-    inner.timeouts = timeouts;
-    return std::make_unique<RecordingTransport>(inner.NewTransport(), failures);
-  };
-  return recording;
-}
 
 struct Campaign {
   const char* title;
@@ -207,18 +127,20 @@ std::string PendingText(Query& query, std::string_view parameter, std::int32_t i
   return fmt::format("{}, o mais antigo de {}", count, oldest.empty() ? "(data vazia)" : oldest);
 }
 
-// The movement the campaign sends next and, when the log holds the platform's refusal
-// of it, that the campaign is held there.
+// The movement the campaign sends next and whether the campaign is held there: only
+// when the last cycle stopped at this very movement with a refusal (the log cannot
+// tell which movement a refusal was about).
 void ReportFirstPending(StatusPrinter& print, const Campaign& campaign, Connection& connection, Transaction& read_only,
-                        std::int32_t index, const std::vector<std::string>& log_entries) {
+                        std::int32_t index, const std::vector<std::string>& log_entries,
+                        const CycleStateRead& last_cycle) {
   const std::optional<FirstPending> first = ReadFirstPending(connection, read_only, campaign.top_sales, index);
   if (!first) return;
   print.Line("Primeiro pendente", first->description);
-  const std::optional<std::string> refusal = LastRefusal(log_entries, campaign.log_prefix, first->day);
-  print.Line("Última recusa no log", refusal ? *refusal : "nenhuma");
-  print.Line("Retida", refusal ? "sim: o serviço tenta este movimento em cada ciclo e não envia os seguintes até que "
-                                 "ele seja corrigido no ERP ou um reset da plataforma passe por ele"
-                               : "não (o próximo ciclo começa por este movimento)");
+  const Retention retention = JudgeRetention(last_cycle, campaign.top_sales, first->number);
+  std::optional<std::string> refusal;
+  if (retention.held) refusal = LastRefusal(log_entries, campaign.log_prefix, last_cycle.state->started);
+  print.Line("Última recusa no log", refusal ? *refusal : "nenhuma deste movimento");
+  print.Line("Retida", retention.text);
 }
 
 // The other transactions that would hold the campaign's next send back now, one a line.
@@ -236,7 +158,8 @@ std::string HoldersText(Connection& connection, const PendingTable& table) {
 
 // The campaign's lines from the database.
 void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const SettingsRow& row, Connection& connection,
-                        Transaction& read_only, const std::vector<std::string>& log_entries) {
+                        Transaction& read_only, const std::vector<std::string>& log_entries,
+                        const CycleStateRead& last_cycle) {
   const std::string on_text = row.Field(campaign.switch_column).AsString();
   print.Line("Ligada", on_text == "Y" ? "sim" : fmt::format("não ({} = '{}')", campaign.switch_column, on_text));
   const std::string url = row.Field(campaign.url_column).AsString();
@@ -257,9 +180,10 @@ void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const Se
   } else if (!(never_started && campaign.top_sales)) {
     query.SetSQL(campaign.top_sales ? kPendingTopVendas : kPendingPontos);
     print.Line("Pendentes", PendingText(query, campaign.top_sales ? "SEQUENCIAL" : "MOVIMENTO", index));
-    ReportFirstPending(print, campaign, connection, read_only, index, log_entries);
+    ReportFirstPending(print, campaign, connection, read_only, index, log_entries, last_cycle);
     print.Line("Retido por", HoldersText(connection, campaign.top_sales ? kTopVendasTable : kPontosTable));
   }
+  ReportCampaignLastCycle(print, last_cycle, campaign.top_sales);
 
   if (campaign.top_sales) {
     query.SetSQL(kProdutos);
@@ -282,53 +206,6 @@ bool IsOn(const SettingsRow& row, const Campaign& campaign) {
   }
 }
 
-// Asks the platform the campaign's reset question. Returns whether it answered.
-bool ReportPlatform(StatusPrinter& print, const std::string& url, ThrowawayLog& log,
-                    std::vector<std::string>& transport_failures) {
-  transport_failures.clear();
-  const auto start = std::chrono::steady_clock::now();
-  std::optional<TStatusReset> reply;
-  std::string failure;
-  try {
-    reply = StatusReset(url);
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-
-  std::string details;
-  for (const std::string& transport_failure : transport_failures) details += "\n" + transport_failure;
-  for (const std::string& message : log.TakeMessages()) {
-    // The reply's own text, which the call logs when the exchange failed; the fixed
-    // failure text is already the answer's description.
-    if (!TrimControlsAndSpaces(message).empty() && (!reply || message != reply->DescRetorno)) details += "\n" + message;
-  }
-
-  if (!reply) {
-    print.Line("Plataforma", fmt::format("erro ao perguntar ({} ms): {}{}", elapsed, failure, details));
-    return false;
-  }
-  if (reply->CodRetorno == 0) {
-    print.Line("Plataforma", fmt::format("não responde ({} ms): {}{}", elapsed, reply->DescRetorno, details));
-    print.Line("Reset pendente", "desconhecido");
-    return false;
-  }
-  const std::string description = Short(reply->DescRetorno);
-  print.Line("Plataforma", fmt::format("responde: HTTP {}{} em {} ms{}", reply->CodRetorno,
-                                       description.empty() ? "" : " - " + description, elapsed, details));
-  if (reply->CodRetorno != 200) {
-    print.Line("Reset pendente", "desconhecido (a plataforma não respondeu 200)");
-  } else if (TrimControlsAndSpaces(reply->Uri).empty()) {
-    print.Line("Reset pendente", "não");
-  } else {
-    print.Line("Reset pendente",
-               fmt::format("sim, desde {} (uri \"{}\"); será aplicado e confirmado pelo serviço no próximo ciclo",
-                           reply->Data.IsZero() ? "(sem data)" : DayText(reply->Data), reply->Uri));
-  }
-  return true;
-}
-
 using Problems = std::vector<std::string>;
 
 void Append(Problems& problems, Problems more) {
@@ -349,48 +226,14 @@ Problems ReportInstallation(StatusPrinter& print, const fs::path& folder, const 
   return {};
 }
 
-// Connects with the poll cycle's passwords and reads the settings row; `row` is
-// active afterwards only when it was read.
-Problems ReportDatabase(StatusPrinter& print, const fs::path& folder, Connection& connection, SettingsRow& row) {
-  print.Title("Banco de dados", "banco_de_dados");
-  std::optional<std::string> accepted;
-  for (const Password& password : kPasswords) {
-    CarregarParametrosConexao(connection, kUsuarioBanco, password.text, folder);
-    const std::string label = fmt::format("{}, {}", kUsuarioBanco, password.name);
-    try {
-      connection.Connect();
-      print.Line(label, "aceita");
-      accepted = password.name;
-      break;
-    } catch (const std::exception& e) {
-      connection.Disconnect();
-      print.Line(label, std::string("recusada: ") + e.what());
-    }
-  }
-
-  if (!accepted) {
-    print.Line("Conexão", "falhou com as duas senhas");
-    return {"o banco de dados não foi alcançado"};
-  }
-  print.Line("Conexão", "aberta com a " + *accepted + " (somente leitura)");
-  try {
-    row.Open();
-    if (!row.HasRow()) print.Line("PADRAO", "sem nenhuma linha: as campanhas ficam desligadas");
-  } catch (const std::exception& e) {
-    print.Line("PADRAO", std::string("erro ao ler: ") + e.what());
-    return {"a linha de configurações (PADRAO) não pôde ser lida"};
-  }
-  return {};
-}
-
 // Each campaign's lines from the database.
 Problems ReportCampaigns(StatusPrinter& print, const SettingsRow& row, Connection& connection, Transaction& read_only,
-                         const std::vector<std::string>& log_entries) {
+                         const std::vector<std::string>& log_entries, const CycleStateRead& last_cycle) {
   Problems problems;
   for (const Campaign& campaign : kCampaigns) {
     print.Title(campaign.title, campaign.key);
     try {
-      ReportCampaignData(print, campaign, row, connection, read_only, log_entries);
+      ReportCampaignData(print, campaign, row, connection, read_only, log_entries, last_cycle);
     } catch (const std::exception& e) {
       print.Line("Erro", e.what());
       problems.push_back(fmt::format("{}: erro ao ler o banco de dados", campaign.title));
@@ -400,8 +243,7 @@ Problems ReportCampaigns(StatusPrinter& print, const SettingsRow& row, Connectio
 }
 
 // The reset question to the platform of each campaign that is on.
-Problems ReportPlatforms(StatusPrinter& print, const SettingsRow& row, const Clock& clock,
-                         std::vector<std::string>& transport_failures) {
+Problems ReportPlatforms(StatusPrinter& print, const SettingsRow& row, const Clock& clock, ExchangeNotes& notes) {
   Problems problems;
   const ScopedCompanyRow company(row);
   ThrowawayLog log(clock);
@@ -411,9 +253,8 @@ Problems ReportPlatforms(StatusPrinter& print, const SettingsRow& row, const Clo
     if (!IsOn(row, campaign)) continue;
     any_on = true;
     print.Group(campaign.title, campaign.key);
-    if (!ReportPlatform(print, row.Field(campaign.url_column).AsString(), log, transport_failures)) {
-      problems.push_back(fmt::format("{}: a plataforma não responde", campaign.title));
-    }
+    const std::string problem = ReportPlatform(print, row.Field(campaign.url_column).AsString(), log, notes);
+    if (!problem.empty()) problems.push_back(fmt::format("{}: {}", campaign.title, problem));
   }
   if (!any_on) print.Line("Nenhuma campanha ligada", "nada a perguntar");
   return problems;
@@ -448,17 +289,20 @@ int ReportResult(StatusPrinter& print, const Problems& problems) {
 }  // namespace
 
 int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSettings& api, std::ostream& out,
-                 StatusFormat format) {
+                 StatusFormat format, const ServiceStateProbe* service) {
   StatusPrinter print(out, format);
-  std::vector<std::string> transport_failures;
-  const ScopedApiSettings api_scope(Recording(api, transport_failures));
+  ExchangeNotes notes;
+  const ScopedApiSettings api_scope(RecordingExchanges(api, notes));
   const Clock& clock = CurrentApiSettings().CurrentClock();
 
   print.Heading(FormatLogTimestamp(clock.Now()));
   const fs::path log_path = folder / "Zendrel.log";
   const LogTail log_history = ReadLogTail(log_path, kRefusalSearchEntries);
+  const CycleStateRead last_cycle = ReadCycleStateFile(CycleStateFilePath(folder));
 
   Problems problems = ReportInstallation(print, folder, host);
+  const std::unique_ptr<ServiceStateProbe> host_service = service ? nullptr : NewHostServiceStateProbe();
+  Append(problems, ReportService(print, folder, last_cycle, service ? *service : *host_service, clock));
 
   // No automatic reconnection: a report that waits and retries hides what happened.
   Connection connection(ReconnectPolicy{1, std::chrono::milliseconds(0)});
@@ -466,10 +310,12 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   // Read-only for both directions: nothing in this report can write the row.
   SettingsRow row(connection, read_only, read_only);
   Append(problems, ReportDatabase(print, folder, connection, row));
-  if (row.Active()) Append(problems, ReportCampaigns(print, row, connection, read_only, log_history.entries));
+  if (row.Active()) {
+    Append(problems, ReportCampaigns(print, row, connection, read_only, log_history.entries, last_cycle));
+  }
   // The platform may take its time: hold no attachment while waiting for it.
   connection.Disconnect();
-  if (row.Active()) Append(problems, ReportPlatforms(print, row, clock, transport_failures));
+  if (row.Active()) Append(problems, ReportPlatforms(print, row, clock, notes));
 
   ReportLogTail(print, log_path);
   return ReportResult(print, problems);

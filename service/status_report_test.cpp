@@ -10,6 +10,9 @@
 #include <rapidjson/document.h>
 
 #include "erp/site_settings.h"
+#include "service/cycle_state_file.h"
+#include "service/relay_lock.h"
+#include "service/stuck_campaign.h"
 #include "service/testing/poll_cycle_fixture.h"
 #include "support/company_cnpj.h"
 
@@ -58,6 +61,14 @@ std::string Section(const std::string& text, const std::string& title) {
   return text.substr(start, end == std::string::npos ? std::string::npos : end - start + 1);
 }
 
+// The service manager's answer, chosen by the test: no test machine runs the service
+// under systemd or the Service Control Manager.
+class ChosenServiceState final : public ServiceStateProbe {
+ public:
+  ServiceState Query() const override { return state; }
+  ServiceState state{true, false, false, "escolhido pelo teste"};
+};
+
 class StatusReport : public PollCycle {
  protected:
   // Both campaigns on, aimed at the fake platform: points after 101, top sales after 0.
@@ -75,7 +86,8 @@ class StatusReport : public PollCycle {
 
   int Report(const fs::path& folder) {
     std::ostringstream out;
-    const int status = ReportStatus(folder, SystemHostIdentity(), CurrentApiSettings(), out);
+    const int status =
+        ReportStatus(folder, SystemHostIdentity(), CurrentApiSettings(), out, StatusFormat::kText, &service_state_);
     output_ = out.str();
     return status;
   }
@@ -103,8 +115,10 @@ class StatusReport : public PollCycle {
   std::vector<RecordedRequest> ResetAcks() const { return Only(platform_->Requests(), "POST", "/v1/reset"); }
 
   fs::path ServiceLog() const { return db_->settings_folder() / "Zendrel.log"; }
+  fs::path StateFile() const { return db_->settings_folder() / "Zendrel.state"; }
 
   std::string output_;
+  ChosenServiceState service_state_;
 };
 
 TEST_F(StatusReport, AllFineShowsEachCampaignAndExitsZero) {
@@ -121,11 +135,12 @@ TEST_F(StatusReport, AllFineShowsEachCampaignAndExitsZero) {
   EXPECT_EQ(Value(instalacao, "Caminho"), db_->path());
   EXPECT_EQ(Value(instalacao, "Servidor do banco"), "sim (localhost)");
 
-  // The test server refuses the first password with its own text, and takes the second.
+  // The test server refuses the first password, and takes the second: the cause first,
+  // the client's own text on the next line.
   const std::string banco = Section(output_, "Banco de dados");
-  EXPECT_NE(Value(banco, "SYSDBA, senha principal").find("recusada: Your user name and password are not defined"),
-            std::string::npos)
-      << banco;
+  const std::string refused = Value(banco, "SYSDBA, senha principal");
+  EXPECT_EQ(refused.rfind("recusada: o servidor não aceitou esta senha do SYSDBA", 0), 0u) << refused;
+  EXPECT_NE(refused.find("\nFirebird: Your user name and password are not defined"), std::string::npos) << refused;
   EXPECT_EQ(Value(banco, "SYSDBA, senha reserva"), "aceita");
   EXPECT_EQ(Value(banco, "Conexão"), "aberta com a senha reserva (somente leitura)");
 
@@ -229,7 +244,8 @@ TEST_F(StatusReport, APendingResetIsReportedButNotAcknowledged) {
 
 struct PlatformDownCase {
   const char* name;
-  bool refused;  // nothing listens; else the platform drops the connection
+  bool refused;       // nothing listens; else the platform drops the connection
+  const char* cause;  // the cause the report names, on a line of its own and in the reasons
 };
 
 class StatusReportPlatformDown : public StatusReport, public ::testing::WithParamInterface<PlatformDownCase> {};
@@ -253,9 +269,12 @@ TEST_P(StatusReportPlatformDown, ExitsOneAndShowsWhyWithoutWritingTheLog) {
   EXPECT_EQ(platform[1].rfind("não responde (", 0), 0u) << platform[1];
   EXPECT_NE(platform[1].find("Falha na Comunicação com o Servidor da Brindex!!!"), std::string::npos);
   // Why no reply came, which the log does not say.
-  EXPECT_NE(platform[1].find("\nsem resposta: "), std::string::npos) << output_;
+  EXPECT_NE(platform[1].find(std::string("\n") + GetParam().cause), std::string::npos) << output_;
   EXPECT_EQ(Values(output_, "Reset pendente"), (std::vector<std::string>{"não", "desconhecido"}));
-  EXPECT_NE(Value(output_, "Motivos").find("Campanha top vendas: a plataforma não responde"), std::string::npos);
+  EXPECT_NE(Value(output_, "Motivos")
+                .find(std::string("Campanha top vendas: a plataforma não responde: ") + GetParam().cause),
+            std::string::npos)
+      << output_;
 
   // Neither the service's log nor the process's log received anything.
   EXPECT_EQ(ReadFile(ServiceLog()), service_log_before);
@@ -263,7 +282,8 @@ TEST_P(StatusReportPlatformDown, ExitsOneAndShowsWhyWithoutWritingTheLog) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, StatusReportPlatformDown,
-                         ::testing::Values(PlatformDownCase{"refused", true}, PlatformDownCase{"dropped", false}),
+                         ::testing::Values(PlatformDownCase{"refused", true, "a conexão foi recusada"},
+                                           PlatformDownCase{"dropped", false, "a comunicação com a plataforma falhou"}),
                          [](const ::testing::TestParamInfo<PlatformDownCase>& info) { return info.param.name; });
 
 TEST_F(StatusReport, ACampaignThatIsOffIsNotAskedAndDoesNotFail) {
@@ -303,16 +323,24 @@ TEST_P(StatusReportUnreachable, ShowsTheClientsTextForEachPasswordAndExitsOne) {
     EXPECT_EQ(Value(output_, "Caminho"), expected_path + " (padrão: chave ausente)");
   }
   EXPECT_EQ(Value(output_, "Servidor do banco"), "sim (localhost)");
-  // The client's own words: the server refuses the first password before it looks for
-  // the file, and with the second it names the file it could not open.
+  // The server refuses the first password before it looks for the file, and with the
+  // second it cannot open the file: each cause named, the client's own words after it.
+  // Only the password is "recusada".
   const std::string first = Value(output_, "SYSDBA, senha principal");
-  EXPECT_EQ(first.rfind("recusada: Your user name and password are not defined", 0), 0u) << first;
+  EXPECT_EQ(first.rfind("recusada: o servidor não aceitou esta senha do SYSDBA", 0), 0u) << first;
+  EXPECT_NE(first.find("\nFirebird: Your user name and password are not defined"), std::string::npos) << first;
   const std::string second = Value(output_, "SYSDBA, senha reserva");
-  EXPECT_EQ(second.rfind("recusada: I/O error during \"open\" operation for file \"" + expected_path + "\"", 0), 0u)
+  EXPECT_EQ(second.rfind("não conectou: o arquivo do banco não existe nesse caminho no servidor", 0), 0u) << second;
+  EXPECT_NE(second.find("\nFirebird: I/O error during \"open\" operation for file \"" + expected_path + "\""),
+            std::string::npos)
       << second;
   EXPECT_NE(second.find("No such file or directory"), std::string::npos) << second;
   EXPECT_EQ(Value(output_, "Conexão"), "falhou com as duas senhas");
-  EXPECT_NE(Value(output_, "Motivos").find("o banco de dados não foi alcançado"), std::string::npos);
+  EXPECT_NE(Value(output_, "Motivos").find("o banco de dados não foi alcançado: o servidor não aceitou esta senha"),
+            std::string::npos)
+      << output_;
+  EXPECT_NE(Value(output_, "Motivos").find("; o arquivo do banco não existe nesse caminho"), std::string::npos)
+      << output_;
   EXPECT_NE(output_.find("(o arquivo não existe)"), std::string::npos);
   EXPECT_TRUE(platform_->Requests().empty());
   fs::remove_all(folder);
@@ -325,39 +353,224 @@ INSTANTIATE_TEST_SUITE_P(Settings, StatusReportUnreachable,
 
 // ---- What holds a campaign back ----
 
-TEST_F(StatusReport, NamesTheFirstPendingMovementAndTheRefusalThatHoldsItThere) {
-  CreateBothCampaigns();
-  // The log as the service leaves it: an old refusal of an earlier top-sales movement,
-  // then the points refusal, then a till's open transaction (no refusal).
-  FixedClock november(DateTime{2026, 11, 20, 8, 0, 0, 0});
-  LogFile(ServiceLog(), november).Append("MovimentoTopVendas: recusa de um movimento já enviado");
-  LogFile service_log(ServiceLog(), clock_);
-  service_log.Append("MovimentoPontos: CPF não cadastrado na campanha");
-  service_log.Append(
-      "MovimentoPontos: Movimentos pendentes presos por uma transação do ERP ainda aberta; "
-      "o envio para aqui e o próximo ciclo tenta novamente.");
+// The issue a support person meets: at 09:00 the platform refuses 1041, the store
+// corrects it, the 09:15 cycle posts it (a success logs nothing), and 1042 arrives.
+// Only the record of the last cycle can tell that 1042 was never tried.
+TEST_F(StatusReport, ARefusalThenASuccessThenANewMovementIsNotHeld) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 1040");
+  InsertPontos(1041, "VV", 601, "10", "111.222.333-96", "2026-12-10");
+  // The cycles write to the service's log, where the report reads it.
+  const LogRedirect to_service_log(ServiceLog(), clock_);
 
+  clock_.Set(DateTime{2026, 12, 10, 9, 0, 0, 0});
+  platform_->Script("POST", "/v1/lancador", {ScriptedReply::Json(400, R"({"errors":["CPF não cadastrado"]})")});
+  ASSERT_TRUE(RunCycle()) << last_error_;
+  clock_.Set(DateTime{2026, 12, 10, 9, 5, 0, 0});
   EXPECT_EQ(Report(), 0) << output_;
-  const std::string pontos = Section(output_, "Campanha de pontos");
+  std::string pontos = Section(output_, "Campanha de pontos");
   EXPECT_EQ(Value(pontos, "Primeiro pendente"),
-            "movimento 102 de 21/11/2026, CPF 111.222.333-96, tipo VV, identificação 602");
-  EXPECT_EQ(Value(pontos, "Última recusa no log"), "10/12/2026 09:30:00 - CPF não cadastrado na campanha");
-  EXPECT_EQ(Value(pontos, "Retida"),
-            "sim: o serviço tenta este movimento em cada ciclo e não envia os seguintes até que ele seja corrigido "
-            "no ERP ou um reset da plataforma passe por ele");
+            "movimento 1041 de 10/12/2026, CPF 111.222.333-96, tipo VV, identificação 601");
+  EXPECT_EQ(Value(pontos, "Última recusa no log"), "10/12/2026 09:00:00 - CPF não cadastrado");
+  EXPECT_EQ(Value(pontos, "Retida").rfind("sim: a plataforma recusou este movimento no último ciclo (400 ", 0), 0u)
+      << pontos;
+  EXPECT_EQ(Value(pontos, "Último ciclo"), "índice 1040 → 1040, 0 movimentos aceitos");
+  EXPECT_EQ(Value(pontos, "Parou em"),
+            "movimento 1041: recusado pela plataforma, HTTP 400 pedido recusado: a plataforma não aceitou os dados "
+            "enviados\nmensagem: CPF não cadastrado");
 
-  // The refusal in the log is older than the movement: it concerned another one.
-  const std::string top = Section(output_, "Campanha top vendas");
-  EXPECT_EQ(Value(top, "Primeiro pendente"),
-            "sequencial 1 de 01/12/2026, produto 789, CPF do vendedor 123.456.789-09, movimento 5001");
-  EXPECT_EQ(Value(top, "Última recusa no log"), "nenhuma");
-  EXPECT_EQ(Value(top, "Retida"), "não (o próximo ciclo começa por este movimento)");
+  clock_.Set(DateTime{2026, 12, 10, 9, 15, 0, 0});
+  platform_->Reset();
+  ASSERT_TRUE(RunCycle()) << last_error_;
+  ASSERT_EQ(PontosIndex(), 1041);
+  InsertPontos(1042, "VV", 602, "10", "111.222.333-96", "2026-12-10");
+  clock_.Set(DateTime{2026, 12, 10, 9, 25, 0, 0});
+  EXPECT_EQ(Report(), 0) << output_;
+  pontos = Section(output_, "Campanha de pontos");
+  EXPECT_EQ(Value(pontos, "Primeiro pendente"),
+            "movimento 1042 de 10/12/2026, CPF 111.222.333-96, tipo VV, identificação 602");
+  EXPECT_EQ(Value(pontos, "Última recusa no log"), "nenhuma deste movimento");
+  EXPECT_EQ(Value(pontos, "Retida"), "não: ainda não tentado (o próximo ciclo começa por este movimento)");
+  EXPECT_EQ(Value(pontos, "Último ciclo"), "índice 1040 → 1041, 1 movimento aceito");
+  EXPECT_EQ(Value(pontos, "Parou em"), "em nenhum movimento: enviou tudo o que podia");
 
   // Nothing pending: no first movement.
-  SetPadrao("BRINDEX_ULTIMOENVIO = 103, BRINDEX_ULTIMOENVIOTOPVENDA = 3");
+  SetPadrao("BRINDEX_ULTIMOENVIO = 1042");
   EXPECT_EQ(Report(), 0) << output_;
   EXPECT_TRUE(Values(output_, "Primeiro pendente").empty()) << output_;
   EXPECT_TRUE(Values(output_, "Retida").empty()) << output_;
+}
+
+// The verdict on "Retida" from the record of the last cycle, for first pending movement 1042.
+struct RetentionCase {
+  const char* name;
+  bool file_found;
+  bool readable;
+  CampaignStopKind stop;
+  std::int64_t stopped_at;
+  bool held;
+  const char* text_start;
+};
+
+class RetentionVerdict : public ::testing::TestWithParam<RetentionCase> {};
+
+TEST_P(RetentionVerdict, HeldOnlyWhenTheLastCycleStoppedThereWithARefusal) {
+  const RetentionCase& c = GetParam();
+  CycleStateRead read;
+  read.found = c.file_found;
+  if (c.readable) {
+    CycleState state;
+    state.pontos.ran = true;
+    state.pontos.stop.kind = c.stop;
+    if (c.stop != CampaignStopKind::kHeldByTill && c.stop != CampaignStopKind::kNone) {
+      state.pontos.stop.movement = c.stopped_at;
+    }
+    state.pontos.stop.status = c.stop == CampaignStopKind::kRefused ? 400 : 0;
+    read.state = state;
+  } else if (c.file_found) {
+    read.error = "o conteúdo não é um registro de ciclo";
+  }
+  const Retention retention = JudgeRetention(read, false, 1042);
+  EXPECT_EQ(retention.held, c.held) << retention.text;
+  EXPECT_EQ(retention.text.rfind(c.text_start, 0), 0u) << retention.text;
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    LastCycle, RetentionVerdict,
+    ::testing::Values(
+        RetentionCase{"refused_here", true, true, CampaignStopKind::kRefused, 1042, true, "sim: a plataforma recusou"},
+        RetentionCase{"refused_an_earlier_one", true, true, CampaignStopKind::kRefused, 1041, false,
+                      "não: ainda não tentado"},
+        RetentionCase{"sent_everything", true, true, CampaignStopKind::kNone, 0, false, "não: ainda não tentado"},
+        RetentionCase{"unpostable_here", true, true, CampaignStopKind::kUnreadable, 1042, true,
+                      "sim: o serviço não consegue enviar"},
+        RetentionCase{"no_reply_here", true, true, CampaignStopKind::kTransport, 1042, false,
+                      "não: o último ciclo parou neste movimento por falha de comunicação"},
+        RetentionCase{"index_not_written", true, true, CampaignStopKind::kIndexNotWritten, 1042, false,
+                      "não: a plataforma aceitou este movimento"},
+        RetentionCase{"held_by_a_till", true, true, CampaignStopKind::kHeldByTill, 0, false,
+                      "não: o último ciclo parou porque uma transação do ERP"},
+        RetentionCase{"no_state_file", false, false, CampaignStopKind::kNone, 0, false, "não se sabe: não há registro"},
+        RetentionCase{"unreadable_state_file", true, false, CampaignStopKind::kNone, 0, false,
+                      "não se sabe: o registro do último ciclo não pôde ser lido"}),
+    [](const ::testing::TestParamInfo<RetentionCase>& info) { return std::string(info.param.name); });
+// clang-format on
+
+// A missing or unreadable state file is said so, and is never a reason to fail.
+TEST_F(StatusReport, AMissingOrUnreadableStateFileIsSaidSo) {
+  CreateDatabase();
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(Section(output_, "Serviço"), "Último ciclo"), "nenhum registro (Zendrel.state não existe)");
+  EXPECT_EQ(Value(Section(output_, "Campanha de pontos"), "Último ciclo"), "sem registro");
+
+  std::ofstream(StateFile(), std::ios::binary) << "{\"inicio\": 3";
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(Section(output_, "Serviço"), "Último ciclo"),
+            "registro ilegível (o conteúdo não é um registro de ciclo)");
+  EXPECT_EQ(Value(Section(output_, "Campanha de pontos"), "Último ciclo"), "registro ilegível");
+}
+
+// A running service whose record has not changed for more than two intervals and the
+// 60 s wait has stopped cycling: FALHA. The interval is the one the record names.
+struct StallCase {
+  const char* name;
+  bool running;
+  int minutes_old;
+  std::int64_t interval_ms;
+  bool fails;
+};
+
+class StatusReportStall : public StatusReport, public ::testing::WithParamInterface<StallCase> {};
+
+TEST_P(StatusReportStall, ARunningServiceWhoseLastCycleIsOldFails) {
+  const StallCase& c = GetParam();
+  CreateDatabase();
+  service_state_.state = ServiceState{true, true, c.running, "is-active: active, is-enabled: enabled"};
+  CycleState state;
+  state.started = DateTime{2026, 12, 10, 9, 30 - c.minutes_old, 0, 0};
+  state.updated = state.started;
+  state.ended = state.started;
+  state.end = CycleEnd::kDone;
+  state.interval_ms = c.interval_ms;
+  ReplaceStateFile(StateFile(), CycleStateJson(state));
+
+  EXPECT_EQ(Report(), c.fails ? 1 : 0) << output_;
+  const std::string servico = Section(output_, "Serviço");
+  EXPECT_EQ(Value(servico, "Em execução"), c.running ? "sim" : "não");
+  EXPECT_EQ(Value(servico, "Resultado do último ciclo"), "concluído");
+  const std::string fresh = Value(servico, "Ciclos em dia");
+  if (c.fails) {
+    EXPECT_EQ(fresh.rfind("não: o serviço está em execução, mas o registro não muda", 0), 0u) << fresh;
+    EXPECT_NE(Value(output_, "Motivos").find("o serviço está em execução, mas não registra um ciclo"),
+              std::string::npos)
+        << output_;
+  } else {
+    EXPECT_EQ(fresh, c.running ? "sim" : "não se aplica (o serviço não está em execução)");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ages, StatusReportStall,
+                         ::testing::Values(StallCase{"running_fresh", true, 20, 900000, false},
+                                           StallCase{"running_just_within_two_intervals_and_the_wait", true, 30, 900000,
+                                                     false},
+                                           StallCase{"running_old", true, 29, 600000, true},
+                                           StallCase{"stopped_old", false, 29, 600000, false}),
+                         [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
+
+TEST_F(StatusReport, SaysWhetherARelayHoldsTheLockNow) {
+  CreateDatabase();
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(output_, "Relay com a trava agora").rfind("não (", 0), 0u) << output_;
+  const std::unique_ptr<RelayLock> lock = TryTakeRelayLock(db_->settings_folder());
+  ASSERT_NE(lock, nullptr);
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(output_, "Relay com a trava agora"),
+            fmt::format("sim (processo {}, {})", ::getpid(), RelayLockName(db_->settings_folder())));
+}
+
+// A reset question answered so says that the token or the base address is wrong: every
+// posting would be refused as well.
+struct RefusalCase {
+  int status;
+  const char* cause;
+};
+
+class StatusReportRefusedByThePlatform : public StatusReport, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(StatusReportRefusedByThePlatform, ARefusedResetQuestionIsAFailureNamingTheLikelyCause) {
+  CreateDatabase();
+  platform_->Script("GET", "/v1/reset", {ScriptedReply::Json(GetParam().status, R"({"errors":["negado"]})")});
+  EXPECT_EQ(Report(), 1) << output_;
+  EXPECT_EQ(Value(output_, "Situação"), "FALHA");
+  const std::string reasons = Value(output_, "Motivos");
+  EXPECT_EQ(reasons.rfind("Campanha de pontos: a plataforma recusou a pergunta de reset com HTTP " +
+                              std::to_string(GetParam().status),
+                          0),
+            0u)
+      << reasons;
+  EXPECT_NE(reasons.find(GetParam().cause), std::string::npos) << reasons;
+  EXPECT_EQ(Value(output_, "Reset pendente").rfind("desconhecido: a plataforma recusou a pergunta", 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, StatusReportRefusedByThePlatform,
+                         ::testing::Values(RefusalCase{401, "token"}, RefusalCase{403, "token"},
+                                           RefusalCase{404, "endereço base"}),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) {
+                           return "http_" + std::to_string(info.param.status);
+                         });
+
+// A certificate that failed verification is visible in the report, with its reason.
+TEST_F(StatusReport, AWaivedCertificateCheckIsShownWithItsReason) {
+  CreateDatabase(fmt::format("BRINDEXWEBSERVICE = '{}'", platform_->TrustedWrongNameHttpsBaseUrl()));
+  ApiSettings trusting = ShortTimeouts(clock_);
+  trusting.trust.ca_file = platform_->CaFile();
+  const ScopedApiSettings trust_scope(trusting);
+  EXPECT_EQ(Report(), 0) << output_;
+  EXPECT_EQ(Value(output_, "Certificado")
+                .rfind("não passou na verificação: o nome no certificado não confere com o endereço da plataforma", 0),
+            0u)
+      << output_;
+  EXPECT_EQ(Value(output_, "Plataforma").rfind("responde: HTTP 200", 0), 0u) << output_;
 }
 
 // ---- -status -json ----
@@ -378,7 +591,8 @@ class StatusReportJson : public StatusReport {
  protected:
   int ReportJson(const fs::path& folder) {
     std::ostringstream out;
-    const int status = ReportStatus(folder, SystemHostIdentity(), CurrentApiSettings(), out, StatusFormat::kJson);
+    const int status =
+        ReportStatus(folder, SystemHostIdentity(), CurrentApiSettings(), out, StatusFormat::kJson, &service_state_);
     json_ = out.str();
     json_document_.Parse(json_.c_str());
     return status;
@@ -418,6 +632,16 @@ TEST_F(StatusReportJson, TheSameReportAsOneJsonObjectWithTheSameExitStatus) {
   CreateBothCampaigns();
   LogFile service_log(ServiceLog(), clock_);
   service_log.Append("MovimentoPontos: CPF não cadastrado na campanha");
+  // The last cycle stopped at 102, the first pending movement, with that refusal.
+  CycleState state;
+  state.started = state.updated = DateTime{2026, 12, 10, 9, 29, 0, 0};
+  state.ended = DateTime{2026, 12, 10, 9, 29, 30, 0};
+  state.end = CycleEnd::kDone;
+  state.interval_ms = 900000;
+  state.pontos = CampaignRun{
+      true, true, 101, 101, 0, CampaignStop{CampaignStopKind::kRefused, 102, 400, "CPF não cadastrado na campanha", ""},
+      ""};
+  ReplaceStateFile(StateFile(), CycleStateJson(state));
 
   ASSERT_EQ(Report(), 0) << output_;
   ASSERT_EQ(ReportJson(db_->settings_folder()), 0) << json_;
@@ -430,7 +654,13 @@ TEST_F(StatusReportJson, TheSameReportAsOneJsonObjectWithTheSameExitStatus) {
   ExpectSameLines("Banco de dados", doc["banco_de_dados"]);
   ExpectSameLines("Campanha de pontos", doc["campanha_pontos"]);
   ExpectSameLines("Campanha top vendas", doc["campanha_top_vendas"]);
+  ExpectSameLines("Serviço", doc["servico"]);
   EXPECT_EQ(Text(doc["campanha_pontos"], "retida").rfind("sim: ", 0), 0u) << json_;
+  EXPECT_EQ(Text(doc["campanha_pontos"], "ultimo_ciclo"), "índice 101 → 101, 0 movimentos aceitos");
+  EXPECT_EQ(Text(doc["campanha_pontos"], "parou_em").rfind("movimento 102: recusado pela plataforma, HTTP 400", 0), 0u);
+  EXPECT_EQ(Text(doc["campanha_top_vendas"], "ultimo_ciclo"), "não executou esta campanha");
+  EXPECT_EQ(Text(doc["servico"], "resultado_do_ultimo_ciclo"), "concluído");
+  EXPECT_EQ(Text(doc["servico"], "em_execucao"), "não");
   EXPECT_EQ(Text(doc["plataforma"]["campanha_pontos"], "reset_pendente"), "não");
   EXPECT_EQ(Text(doc["plataforma"]["campanha_top_vendas"], "plataforma").rfind("responde: HTTP 200", 0), 0u);
   ASSERT_TRUE(doc["log"]["entradas"].IsArray());
@@ -456,7 +686,10 @@ TEST_F(StatusReportJson, AFailingReportListsItsReasons) {
   EXPECT_EQ(Text(doc["banco_de_dados"], "conexao"), "falhou com as duas senhas");
   EXPECT_EQ(Text(doc["resultado"], "situacao"), "FALHA");
   ASSERT_TRUE(doc["resultado"]["motivos"].IsArray()) << json_;
-  EXPECT_EQ(std::string(doc["resultado"]["motivos"][0].GetString()), "o banco de dados não foi alcançado");
+  EXPECT_EQ(std::string(doc["resultado"]["motivos"][0].GetString())
+                .rfind("o banco de dados não foi alcançado: o servidor não aceitou esta senha do SYSDBA", 0),
+            0u)
+      << json_;
   EXPECT_EQ(Text(doc["log"], "nota"), "(o arquivo não existe)");
   EXPECT_EQ(doc["log"]["entradas"].Size(), 0u);
   EXPECT_EQ(doc["codigo_saida"].GetInt(), 1);

@@ -1,9 +1,10 @@
 // The first pending movement of a campaign and its refusal in the log.
 #include "service/stuck_campaign.h"
 
-#include <charconv>
-
 #include <fmt/format.h>
+
+#include "service/cycle_state.h"
+#include "service/failure_causes.h"
 
 #include "erp/query.h"
 #include "support/log_file.h"
@@ -26,17 +27,8 @@ std::string DayText(const DateTime& day) { return FormatLogTimestamp(day).substr
 
 std::string OrNone(const std::string& text) { return text.empty() ? "(vazio)" : text; }
 
-// The day of an entry "DD/MM/YYYY HH:mm:ss - ...", or nullopt.
-std::optional<DateTime> EntryDay(std::string_view entry) {
-  if (entry.size() < 10 || entry[2] != '/' || entry[5] != '/') return std::nullopt;
-  int parts[3] = {};
-  const std::string_view texts[3] = {entry.substr(0, 2), entry.substr(3, 2), entry.substr(6, 4)};
-  for (int i = 0; i < 3; ++i) {
-    const auto [end, error] = std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), parts[i]);
-    if (error != std::errc() || end != texts[i].data() + texts[i].size()) return std::nullopt;
-  }
-  return DateTime::Date(parts[2], parts[1], parts[0]);
-}
+// The moment of an entry "DD/MM/YYYY HH:mm:ss - ...", or nullopt.
+std::optional<DateTime> EntryMoment(std::string_view entry) { return ParseLogTimestamp(entry.substr(0, 19)); }
 
 }  // namespace
 
@@ -52,6 +44,7 @@ std::optional<FirstPending> ReadFirstPending(Connection& connection, Transaction
   }
   FirstPending first;
   first.day = query.Field("DATA").AsDateTime().DatePart();
+  first.number = query.Field(top_sales ? "SEQUENCIAL" : "MOVIMENTO").AsInteger();
   if (top_sales) {
     first.description = fmt::format("sequencial {} de {}, produto {}, CPF do vendedor {}, movimento {}",
                                     query.Field("SEQUENCIAL").AsString(), DayText(first.day),
@@ -74,14 +67,54 @@ std::optional<std::string> LastRefusal(const std::vector<std::string>& entries, 
     if (dash == std::string::npos) continue;
     const std::string_view message = std::string_view(*entry).substr(dash + 3);
     if (!message.starts_with(prefix)) continue;
-    const std::optional<DateTime> day = EntryDay(*entry);
-    // Older than the movement: about one sent before it.
-    if (!day || *day < since.DatePart()) return std::nullopt;
+    const std::optional<DateTime> moment = EntryMoment(*entry);
+    // Older than the cycle that stopped at the movement: about another one.
+    if (!moment || *moment < since) return std::nullopt;
     const std::string_view text = message.substr(prefix.size());
     if (text.starts_with(kHeldByErp)) continue;
     return entry->substr(0, dash) + " - " + std::string(text);
   }
   return std::nullopt;
+}
+
+Retention JudgeRetention(const CycleStateRead& last_cycle, bool top_sales, std::int64_t first_pending) {
+  if (!last_cycle.state) {
+    return {false, last_cycle.found
+                       ? "não se sabe: o registro do último ciclo não pôde ser lido (" + last_cycle.error + ")"
+                       : "não se sabe: não há registro de um ciclo (Zendrel.state) nesta pasta"};
+  }
+  const CampaignRun& run = top_sales ? last_cycle.state->top_vendas : last_cycle.state->pontos;
+  const CampaignStop& stop = run.stop;
+  if (!run.ran) return {false, "não: o último ciclo não executou esta campanha; ainda não tentado"};
+  if (stop.kind == CampaignStopKind::kHeldByTill) {
+    return {false,
+            "não: o último ciclo parou porque uma transação do ERP prendia os movimentos; o próximo ciclo "
+            "tenta de novo"};
+  }
+  if (!stop.movement || *stop.movement != first_pending) {
+    return {false, "não: ainda não tentado (o próximo ciclo começa por este movimento)"};
+  }
+  switch (stop.kind) {
+    case CampaignStopKind::kRefused:
+      return {true, fmt::format("sim: a plataforma recusou este movimento no último ciclo ({}); o serviço tenta este "
+                                "movimento em cada ciclo e não envia os seguintes até que ele seja corrigido no ERP "
+                                "ou um reset da plataforma passe por ele",
+                                HttpStatusMeaning(stop.status))};
+    case CampaignStopKind::kUnreadable:
+      return {true, "sim: o serviço não consegue enviar este movimento (" + stop.message +
+                        "); não envia os seguintes até que ele seja corrigido no ERP"};
+    case CampaignStopKind::kTransport:
+      return {false,
+              "não: o último ciclo parou neste movimento por falha de comunicação, sem recusa; o próximo "
+              "ciclo tenta de novo"};
+    case CampaignStopKind::kIndexNotWritten:
+      return {false,
+              "não: a plataforma aceitou este movimento no último ciclo, mas o índice de envio não foi gravado (" +
+                  stop.message + "); o próximo ciclo o envia de novo"};
+    case CampaignStopKind::kNone:
+    case CampaignStopKind::kHeldByTill: break;
+  }
+  return {false, "não: ainda não tentado (o próximo ciclo começa por este movimento)"};
 }
 
 }  // namespace zendrel

@@ -8,18 +8,20 @@
 
 #include "support/clock.h"
 #include "support/date_time.h"
+#include "sync/cycle_progress.h"
 #include "sync/erp_components.h"
 #include "sync/run_stop.h"
 
 namespace zendrel {
-
-enum class TTipoCampanha { tcPontos, tcVendedor };
 
 class CampaignSync {
  public:
   // `message_pump` handles the main thread's waiting messages; the points loop runs it
   // after every movement. `stop`, when given, can end both loops between movements.
   CampaignSync(ErpComponents& erp, const Clock& clock, std::function<void()> message_pump, RunStop* stop = nullptr);
+
+  // Where the campaigns report what they do; nullptr (the default): nowhere. Not owned.
+  void SetProgress(CycleProgress* progress) { progress_ = progress; }
 
   // Asks the platform about a pending reset of the campaign, applies and acknowledges
   // it, starts the top-sales campaign on its first run, and returns the stored send
@@ -47,11 +49,17 @@ class CampaignSync {
   // what is still active, logs the failure and returns false.
   bool ConfirmaComandos(const std::function<void()>& once_committed = {});
   void AtualizaProdutos();
+  // Tells the onlooker, if any, that the campaign starts (with the index stored in
+  // `index_column`) or has come to its end; index writes are told as they happen.
+  void ReportCampaignStart(TTipoCampanha campaign, const char* index_column);
+  void ReportCampaignEnd(TTipoCampanha campaign);
+  void ReportIndexWritten(TTipoCampanha campaign, const char* index_column);
 
   ErpComponents& erp_;
   const Clock& clock_;
   std::function<void()> message_pump_;
   RunStop* stop_;
+  CycleProgress* progress_ = nullptr;
 };
 
 }  // namespace zendrel

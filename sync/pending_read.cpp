@@ -28,10 +28,16 @@ bool RunPendingStep(Step step, std::string_view log_prefix) {
 }  // namespace
 
 bool AwaitPendingSettled(Connection& connection, const PendingTable& table, std::chrono::seconds timeout,
-                         std::string_view log_prefix, std::int64_t& highest) {
+                         std::string_view log_prefix, std::int64_t& highest, std::string* holders) {
   const PendingSettlement settlement = SettlePending(connection, table, timeout);
   if (!settlement.still_holding.empty()) {
     LogHeldByErp(log_prefix);
+    if (holders) {
+      holders->clear();
+      for (const PendingHolder& holder : settlement.still_holding) {
+        *holders += (holders->empty() ? "" : "\n") + DescribeHolder(holder);
+      }
+    }
     return false;
   }
   highest = settlement.highest.value_or(std::numeric_limits<std::int64_t>::min());

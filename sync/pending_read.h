@@ -20,9 +20,10 @@ namespace zendrel {
 // Waits (at most `timeout`) until every movement of `table` up to the highest committed
 // number is settled, and gives that number in `highest` (the lowest value when the
 // table is empty). Returns false (after one log line with `log_prefix`) when
-// transactions still held movements at the time-out; other failures throw.
+// transactions still held movements at the time-out, and then describes them in
+// `holders` (one a line) when it is given; other failures throw.
 bool AwaitPendingSettled(Connection& connection, const PendingTable& table, std::chrono::seconds timeout,
-                         std::string_view log_prefix, std::int64_t& highest);
+                         std::string_view log_prefix, std::int64_t& highest, std::string* holders = nullptr);
 
 // Opens `query`. Returns false (after one log line with `log_prefix`) when the rows
 // are held by an ERP transaction past the lock time-out; other failures throw.

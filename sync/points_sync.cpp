@@ -18,26 +18,33 @@ namespace zendrel {
 namespace {
 // Posts the current points row; the row's fields are read in this order, so a row with
 // several faults logs the same one every time.
-int PostPoints(const Query& row, const SettingsRow& settings) {
+PostAnswer PostPoints(const Query& row, const SettingsRow& settings) {
   const TTipoMovimento kind = StrtoTipoMovimento(row.Field("TIPOMOVIMENTO").AsString());
   const Currency valor = row.Field("VALOR").AsCurrency();
   const std::int32_t codigo = row.Field("IDENTIFICACAO_MOVIMENTO").AsInteger();
   const std::string cpf = row.Field("CPF").AsString();
   const std::string url = settings.Field(padrao::kUrlPontos).AsString();
-  return LancaMovimentosPontos(url, cpf, codigo, kind, valor).CodRetorno;
+  const TMovimentoPontos reply = LancaMovimentosPontos(url, cpf, codigo, kind, valor);
+  return {reply.CodRetorno, reply.DescRetorno};
 }
 }  // namespace
 
 void CampaignSync::EnviaMovimentoPontos() {
+  ReportCampaignStart(TTipoCampanha::tcPontos, padrao::kIndicePontos);
   // An empty table means the campaign has nothing to do, not even a reset question.
   erp_.TBVerificaMovimentacao.Close();
   erp_.TBVerificaMovimentacao.Open();
   const bool has_movements = !erp_.TBVerificaMovimentacao.Eof();
   erp_.TBVerificaMovimentacao.Close();
-  if (!has_movements) return;
-
+  if (!has_movements) {
+    ReportCampaignEnd(TTipoCampanha::tcPontos);
+    return;
+  }
   const std::int32_t last_sent = AtualizaIndiceEnvio(TTipoCampanha::tcPontos);
-  if (last_sent == -1) return;
+  if (last_sent == -1) {
+    ReportCampaignEnd(TTipoCampanha::tcPontos);
+    return;
+  }
 
   const Query& pendentes = erp_.TBMovimentoPontos;
   const PendingSend send{
@@ -54,8 +61,11 @@ void CampaignSync::EnviaMovimentoPontos() {
       // movements; the poll timer is off meanwhile, so no second cycle starts.
       .after_row = message_pump_,
       .stop = stop_,
+      .progress = progress_,
+      .campaign = TTipoCampanha::tcPontos,
   };
   SendPending(erp_, last_sent, send);
+  ReportCampaignEnd(TTipoCampanha::tcPontos);
 }
 
 }  // namespace zendrel

@@ -38,6 +38,7 @@ std::int32_t CampaignSync::AtualizaIndicePontos() {
     const TReset ack = Reset(url, status.Uri);
     if (ack.CodRetorno == kResetAccepted) {
       erp_.TBPadrao.WriteInteger(padrao::kIndicePontos, rewind_to);
+      ReportIndexWritten(TTipoCampanha::tcPontos, padrao::kIndicePontos);
     }
   }
   return erp_.TBPadrao.Field(padrao::kIndicePontos).AsInteger();
@@ -56,14 +57,20 @@ std::int32_t CampaignSync::AtualizaIndiceTopVendas() {
     if (ack.CodRetorno == kResetAccepted) {
       // Starting the campaign here keeps a later first run from deleting the rebuilt
       // rows before they were sent.
-      if (ConfirmaComandos() && never_started) erp_.TBPadrao.WriteInteger(padrao::kIndiceTopVendas, 0);
+      if (ConfirmaComandos() && never_started) {
+        erp_.TBPadrao.WriteInteger(padrao::kIndiceTopVendas, 0);
+        ReportIndexWritten(TTipoCampanha::tcVendedor, padrao::kIndiceTopVendas);
+      }
     } else {
       erp_.TRComandos.Rollback();
     }
   } else if (never_started) {
     // Only a committed rebuild starts the campaign; otherwise the next cycle tries the
     // first run again instead of sending every old movement of the table.
-    if (CargaInicial(clock_.Today())) erp_.TBPadrao.WriteInteger(padrao::kIndiceTopVendas, 0);
+    if (CargaInicial(clock_.Today())) {
+      erp_.TBPadrao.WriteInteger(padrao::kIndiceTopVendas, 0);
+      ReportIndexWritten(TTipoCampanha::tcVendedor, padrao::kIndiceTopVendas);
+    }
   }
   // Still never started (the first run's rebuild did not commit): the table may hold
   // every old movement, so nothing is sent until a first run has committed.
@@ -83,6 +90,21 @@ void CampaignSync::RecarregaMovimentosTopVendas(const DateTime& DataInicial) {
   erp_.TBComandos.ExecSQL();
   erp_.TBComandos.SetSQL(S10(DataInicial));
   erp_.TBComandos.ExecSQL();
+}
+
+void CampaignSync::ReportCampaignStart(TTipoCampanha campaign, const char* index_column) {
+  if (progress_ == nullptr) return;
+  const FieldValue stored = erp_.TBPadrao.Field(index_column);
+  progress_->CampaignStarted(
+      campaign, stored.AsString().empty() ? std::nullopt : std::optional<std::int64_t>(stored.AsInteger()));
+}
+
+void CampaignSync::ReportCampaignEnd(TTipoCampanha campaign) {
+  if (progress_ != nullptr) progress_->CampaignEnded(campaign);
+}
+
+void CampaignSync::ReportIndexWritten(TTipoCampanha campaign, const char* index_column) {
+  if (progress_ != nullptr) progress_->IndexWritten(campaign, erp_.TBPadrao.Field(index_column).AsInteger());
 }
 
 bool CampaignSync::ConfirmaComandos(const std::function<void()>& once_committed) {

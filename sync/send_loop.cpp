@@ -19,23 +19,34 @@ void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send)
   if (send.stop != nullptr && send.stop->Take()) return;
   std::int64_t highest = std::numeric_limits<std::int64_t>::max();
   // Where the read itself waits for a till, there is nothing to wait for first.
+  CycleProgress* const progress = send.progress;
+  std::string holders;
   if (erp.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp.Connquimero) &&
-      !AwaitPendingSettled(erp.Connquimero, send.table, erp.TransPendentes.lock_timeout(), send.log_prefix, highest)) {
+      !AwaitPendingSettled(erp.Connquimero, send.table, erp.TransPendentes.lock_timeout(), send.log_prefix, highest,
+                           &holders)) {
+    if (progress) progress->HeldByTill(send.campaign, holders);
     return;
   }
+  const auto held_in_read = [&] {
+    if (progress) progress->HeldByTill(send.campaign, "");
+  };
 
   Query& pending = send.pending;
   const char* number_column = send.table.number_column;
   pending.Close();
   pending.SetInteger(number_column, from);
-  if (!OpenPending(pending, send.log_prefix)) return;
+  if (!OpenPending(pending, send.log_prefix)) {
+    held_in_read();
+    return;
+  }
 
   const auto move_index = [&] {
-    const std::int32_t number = pending.Field(number_column).AsInteger();
-    erp.TBPadrao.WriteInteger(send.index_column, number);
+    const std::int32_t index = pending.Field(number_column).AsInteger();
+    erp.TBPadrao.WriteInteger(send.index_column, index);
+    if (progress) progress->IndexWritten(send.campaign, index);
     if (send.stop != nullptr) {
       send.stop->last_campaign = send.log_prefix.substr(0, send.log_prefix.find(':'));
-      send.stop->last_movement = number;
+      send.stop->last_movement = index;
     }
   };
   int answer = kAccepted;
@@ -48,18 +59,31 @@ void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send)
     if (send.passes_unposted && send.passes_unposted()) {
       move_index();
     } else {
+      bool accepted = false;
       try {
-        answer = send.post();
-        if (answer == kAccepted) move_index();
+        const PostAnswer reply = send.post();
+        answer = reply.status;
+        if (answer == kAccepted) {
+          accepted = true;
+          if (progress) progress->MovementAccepted(send.campaign, number);
+          move_index();
+        } else if (progress) {
+          progress->MovementRefused(send.campaign, number, reply.status, reply.message);
+        }
       } catch (const std::exception& e) {
         // The row stops the campaign until it is corrected; say why, or nobody will know.
         answer = -1;
         DoSaveLog(std::string(send.log_prefix) + e.what());
+        if (progress && accepted) progress->IndexWriteFailed(send.campaign, number, e.what());
+        if (progress && !accepted) progress->MovementUnreadable(send.campaign, number, e.what());
       }
     }
     // Reading on past the highest settled number could only wait for a later till.
     if (answer == kAccepted && number >= highest) break;
-    if (answer == kAccepted && !NextPending(pending, send.log_prefix)) break;
+    if (answer == kAccepted && !NextPending(pending, send.log_prefix)) {
+      held_in_read();
+      break;
+    }
     if (send.after_row) send.after_row();
   }
 }

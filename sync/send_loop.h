@@ -7,14 +7,22 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "erp/query.h"
+#include "sync/cycle_progress.h"
 #include "sync/erp_components.h"
 #include "sync/pending_holders.h"
 #include "sync/run_stop.h"
 
 namespace zendrel {
+
+// The platform's answer to one posting.
+struct PostAnswer {
+  int status = 0;  // 200 is acceptance; 0 when no reply came
+  std::string message;
+};
 
 struct PendingSend {
   // The campaign's movement table; its number column is the query's parameter and the
@@ -27,9 +35,9 @@ struct PendingSend {
   const char* index_column;
   // Starts every log line of the loop.
   std::string_view log_prefix;
-  // Posts the current row and returns the platform's status. A row that cannot be
+  // Posts the current row and returns the platform's answer. A row that cannot be
   // posted throws: the loop logs it and stops the campaign until it is corrected.
-  std::function<int()> post;
+  std::function<PostAnswer()> post;
   // Whether the current row is one the campaign never posts: the index just moves past
   // it. Runs outside the guard around `post`, so its failures end the cycle. Empty:
   // every row is posted.
@@ -41,6 +49,9 @@ struct PendingSend {
   // Looked at before each row: the loop ends there when the run is asked to end, and
   // notes each index it writes. nullptr: the loop runs to its end.
   RunStop* stop = nullptr;
+  // Told of every accepted row, index write and stop; nullptr: nobody.
+  CycleProgress* progress = nullptr;
+  TTipoCampanha campaign = TTipoCampanha::tcPontos;
 };
 
 // One pass over the pending rows numbered after `from`.

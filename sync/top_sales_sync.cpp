@@ -21,7 +21,7 @@ namespace zendrel {
 namespace {
 // Posts the current top-sales row; the row's fields are read in this order, so a row
 // with several faults logs the same one every time.
-int PostTopSales(const Query& row, const SettingsRow& settings) {
+PostAnswer PostTopSales(const Query& row, const SettingsRow& settings) {
   const std::string url = settings.Field(padrao::kUrlTopVendas).AsString();
   const std::string cpf = row.Field("CPF").AsString();
   const std::int32_t codigo = row.Field("CODIGOMOVIMENTO").AsInteger();
@@ -29,14 +29,19 @@ int PostTopSales(const Query& row, const SettingsRow& settings) {
   const std::string produto = row.Field("CODIGOPRODUTO").AsString();
   const Currency quantidade = row.Field("QUANTIDADE").AsCurrency();
   const DateTime momento = DateTime::Combine(row.Field("DATA").AsDateTime(), row.Field("HORA").AsDateTime());
-  return LancaMovimentosTopVendas(url, cpf, codigo, kind, produto, quantidade, momento).CodRetorno;
+  const TMovimentoTopVendas reply = LancaMovimentosTopVendas(url, cpf, codigo, kind, produto, quantidade, momento);
+  return {reply.CodRetorno, reply.DescRetorno};
 }
 }  // namespace
 
 void CampaignSync::EnviaMovimentoTopVendas() {
+  ReportCampaignStart(TTipoCampanha::tcVendedor, padrao::kIndiceTopVendas);
   AtualizaProdutos();
   const std::int32_t last_sent = AtualizaIndiceEnvio(TTipoCampanha::tcVendedor);
-  if (last_sent == -1) return;
+  if (last_sent == -1) {
+    ReportCampaignEnd(TTipoCampanha::tcVendedor);
+    return;
+  }
 
   // Every row is posted: no movement type is passed over. And no message pump between
   // rows, unlike the points campaign: the thread's waiting messages wait for the end of
@@ -49,7 +54,10 @@ void CampaignSync::EnviaMovimentoTopVendas() {
                .post = [this] { return PostTopSales(erp_.TBMovTopVendas, erp_.TBPadrao); },
                .passes_unposted = {},
                .after_row = {},
-               .stop = stop_});
+               .stop = stop_,
+               .progress = progress_,
+               .campaign = TTipoCampanha::tcVendedor});
+  ReportCampaignEnd(TTipoCampanha::tcVendedor);
 }
 
 void CampaignSync::AtualizaProdutos() {

@@ -130,6 +130,8 @@ void FakePlatform::Start() {
   http_port_ = ports["http_port"].GetInt();
   https_port_ = ports["https_port"].GetInt();
   trusted_https_port_ = ports["trusted_https_port"].GetInt();
+  trusted_wrong_name_https_port_ =
+      ports.HasMember("trusted_wrong_name_https_port") ? ports["trusted_wrong_name_https_port"].GetInt() : 0;
   ca_file_ = Text(ports, "ca_file");
   // Generous: a loaded machine may be slow to answer, and a control call never waits on purpose.
   control_ = NewHostHttpTransport(HttpTimeouts{30000, 30000, 30000, 30000});
@@ -153,6 +155,10 @@ std::string FakePlatform::HttpsBaseUrl() const { return fmt::format("https://127
 
 std::string FakePlatform::TrustedHttpsBaseUrl() const {
   return fmt::format("https://127.0.0.1:{}", trusted_https_port_);
+}
+
+std::string FakePlatform::TrustedWrongNameHttpsBaseUrl() const {
+  return fmt::format("https://127.0.0.1:{}", trusted_wrong_name_https_port_);
 }
 
 std::string FakePlatform::Control(std::string_view method, std::string_view action, std::string body) const {
@@ -268,7 +274,7 @@ AcceptedConnections FakePlatform::Connections() const {
     return document[listener].GetInt();
   };
   if (document.HasParseError()) throw std::runtime_error("fake platform: unreadable connection counts");
-  return AcceptedConnections{count("http"), count("https"), count("https_trusted")};
+  return AcceptedConnections{count("http"), count("https"), count("https_trusted"), count("https_trusted_wrong_name")};
 }
 
 void FakePlatform::Reset() { Control("POST", "reset"); }

@@ -56,8 +56,9 @@ struct ScriptedReply {
 // included), counted as they are accepted.
 struct AcceptedConnections {
   int http = 0;
-  int https = 0;          // the wrong-name certificate
-  int https_trusted = 0;  // the certificate signed by the test authority
+  int https = 0;                     // the wrong-name certificate
+  int https_trusted = 0;             // the certificate signed by the test authority
+  int https_trusted_wrong_name = 0;  // the authority's certificate for another name
 };
 
 struct RecordedRequest {
@@ -79,9 +80,9 @@ class FakePlatform {
   FakePlatform& operator=(const FakePlatform&) = delete;
 
   // Starts the platform on free loopback ports: HTTP, HTTPS with a self-signed
-  // certificate for a wrong host name, and HTTPS with a certificate for 127.0.0.1
-  // signed by the platform's test authority (CaFile()). Does nothing when already
-  // started.
+  // certificate for a wrong host name, HTTPS with a certificate for 127.0.0.1
+  // signed by the platform's test authority (CaFile()), and HTTPS with a certificate
+  // that authority signed for a wrong host name. Does nothing when already started.
   void Start();
   // Stops it (also done by the destructor).
   void Stop();
@@ -90,6 +91,8 @@ class FakePlatform {
   std::string BaseUrl() const;
   std::string HttpsBaseUrl() const;         // the wrong-name certificate
   std::string TrustedHttpsBaseUrl() const;  // the certificate the test authority signed
+  // A certificate the test authority signed for another host name.
+  std::string TrustedWrongNameHttpsBaseUrl() const;
   int port() const { return http_port_; }
   int https_port() const { return https_port_; }
   // The test authority's certificate (PEM); the file lives as long as the platform.
@@ -127,6 +130,7 @@ class FakePlatform {
   int http_port_ = 0;
   int https_port_ = 0;
   int trusted_https_port_ = 0;
+  int trusted_wrong_name_https_port_ = 0;
   std::string ca_file_;
 };
 

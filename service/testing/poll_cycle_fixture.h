@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <cctype>
@@ -127,6 +128,7 @@ class PollCycle : public FakePlatformSuite {
     settings.clock = &clock_;
     settings.erp.reconnect.pause = std::chrono::milliseconds(50);
     settings.erp.pending_lock_timeout = pending_lock_timeout_;
+    settings.at_cycle_start = at_cycle_start_;
     module_ = std::make_unique<TSrvZendrel>(*loop_, settings);
   }
 
@@ -245,6 +247,8 @@ class PollCycle : public FakePlatformSuite {
   // How long a cycle waits for a till's uncommitted movement: long enough that a till
   // acting on a loaded machine is still waited for; tests of the time-out shorten it.
   std::chrono::seconds pending_lock_timeout_{30};
+  // Runs at the start of every cycle of a module created after it is set.
+  std::function<void()> at_cycle_start_;
 };
 
 }  // namespace zendrel::testing

@@ -2,11 +2,13 @@
 """A stand-in for the loyalty platform's web API on loopback, for tests, the demo
 and the benchmarks.
 
-It serves HTTP and two HTTPS listeners, both with certificates made at start with the
+It serves HTTP and three HTTPS listeners, all with certificates made at start with the
 openssl command: "https" has a self-signed certificate for a host name that never
 matches, so clients must waive the checks; "https_trusted" has a certificate for
 127.0.0.1 and localhost signed by a test authority of its own, whose certificate
-(the file named "ca_file" in the announcement) a client can be told to trust. It
+(the file named "ca_file" in the announcement) a client can be told to trust; and
+"https_trusted_wrong_name" has one that authority signed for a name that never
+matches, so only the name check fails. It
 records every request whole (method, path, raw query string, headers, raw body bytes) in
 arrival order, and answers from scripts set over its control endpoint. Without a
 script it behaves like a plausible platform: postings are accepted with 200,
@@ -40,7 +42,8 @@ Control endpoint (on either port; never recorded):
   POST /__control/stall_handshakes  body "true" or "false": while true, new HTTPS
                               connections are accepted and then never get their TLS
                               handshake (a peer that hangs before the exchange starts)
-  GET  /__control/connections -> {"http": N, "https": N, "https_trusted": N}: connections each
+  GET  /__control/connections -> {"http": N, "https": N, "https_trusted": N,
+                              "https_trusted_wrong_name": N}: connections each
                               listener accepted (control connections too), counted on accept, so
                               a client's earlier connection is always counted before its later one
   POST /__control/reset       forgets every script, every recorded request and the counts, and
@@ -255,7 +258,7 @@ class Handler(BaseHTTPRequestHandler):
             elif action == "connections":
                 with platform.lock:
                     counts = {name: platform.connections.get(name, 0)
-                              for name in ("http", "https", "https_trusted")}
+                              for name in ("http", "https", "https_trusted", "https_trusted_wrong_name")}
                 self.send_reply({"status": 200, "headers": [["Content-Type", "application/json"]],
                                  "body": json.dumps(counts)})
             elif action == "reset" and self.command == "POST":
@@ -343,7 +346,17 @@ def make_trusted_certificate(folder):
         ["subjectAltName=IP:127.0.0.1,DNS:localhost", "basicConstraints=critical,CA:FALSE",
          "keyUsage=critical,digitalSignature", "extendedKeyUsage=serverAuth"],
         issuer=authority)
-    return authority[0], cert, key
+    return authority, cert, key
+
+
+def make_trusted_wrong_name_certificate(folder, authority):
+    """A certificate the test authority signed for a name no client asks for."""
+    return openssl_certificate(
+        os.path.join(folder, "trusted-wrong-name-key.pem"), os.path.join(folder, "trusted-wrong-name-cert.pem"),
+        "/CN=wrong-host.invalid",
+        ["subjectAltName=DNS:wrong-host.invalid", "basicConstraints=critical,CA:FALSE",
+         "keyUsage=critical,digitalSignature", "extendedKeyUsage=serverAuth"],
+        issuer=authority)
 
 
 def server_context(cert, key):
@@ -357,6 +370,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--https-port", type=int, default=0)
     parser.add_argument("--trusted-https-port", type=int, default=0)
+    parser.add_argument("--trusted-wrong-name-https-port", type=int, default=0)
     parser.add_argument("--no-https", action="store_true")
     parser.add_argument("--port-file")
     parser.add_argument("--script", help="JSON file holding a list of scripts")
@@ -377,13 +391,18 @@ def main():
             certificate_folder = tempfile.mkdtemp(prefix="fake_platform_")
             servers.append(PlatformServer(args.https_port, platform, "https",
                                           server_context(*make_certificate(certificate_folder))))
-            ca_file, cert, key = make_trusted_certificate(certificate_folder)
+            authority, cert, key = make_trusted_certificate(certificate_folder)
+            ca_file = authority[0]
             servers.append(PlatformServer(args.trusted_https_port, platform, "https_trusted",
                                           server_context(cert, key)))
+            servers.append(PlatformServer(args.trusted_wrong_name_https_port, platform, "https_trusted_wrong_name",
+                                          server_context(*make_trusted_wrong_name_certificate(certificate_folder,
+                                                                                              authority))))
 
         ports = {"http_port": servers[0].server_address[1],
                  "https_port": servers[1].server_address[1] if len(servers) > 1 else 0,
                  "trusted_https_port": servers[2].server_address[1] if len(servers) > 2 else 0,
+                 "trusted_wrong_name_https_port": servers[3].server_address[1] if len(servers) > 3 else 0,
                  "ca_file": ca_file}
         line = json.dumps(ports)
         if args.port_file:

@@ -1,0 +1,61 @@
+// The service's state on Linux: "systemctl is-active SrvZendrel" and "systemctl
+// is-enabled SrvZendrel", read from their standard output (their exit status only
+// says "not active" or "not enabled", which the words tell apart better).
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "service/service_host.h"
+#include "service/service_state.h"
+
+namespace zendrel {
+namespace {
+
+struct PipeCloser {
+  void operator()(FILE* pipe) const { ::pclose(pipe); }
+};
+
+// The first line of the command's standard output; empty when it printed nothing or
+// could not run. Its standard error (the "not booted with systemd" of a container)
+// is left out.
+std::string FirstLine(const std::string& command) {
+  std::unique_ptr<FILE, PipeCloser> pipe(::popen((command + " 2>/dev/null").c_str(), "r"));
+  if (!pipe) return {};
+  std::string output;
+  std::array<char, 256> buffer{};
+  while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe.get()) != nullptr) output += buffer.data();
+  const std::size_t end = output.find('\n');
+  return output.substr(0, end);
+}
+
+class SystemdServiceStateProbe final : public ServiceStateProbe {
+ public:
+  ServiceState Query() const override {
+    const std::string unit = std::string(kServiceName);
+    const std::string active = FirstLine("systemctl is-active " + unit);
+    const std::string enabled = FirstLine("systemctl is-enabled " + unit);
+    ServiceState state;
+    if (active.empty() && enabled.empty()) {
+      state.detail = "o systemd não respondeu (systemctl ausente, ou este sistema não roda o systemd)";
+      return state;
+    }
+    state.known = true;
+    // A unit that systemd cannot find has no enablement state at all.
+    state.installed = !enabled.empty() && enabled != "not-found";
+    state.running = active == "active" || active == "reloading" || active == "activating";
+    state.detail = fmt::format("is-active: {}, is-enabled: {}", active.empty() ? "?" : active,
+                               enabled.empty() ? "(unidade não encontrada)" : enabled);
+    return state;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ServiceStateProbe> NewHostServiceStateProbe() { return std::make_unique<SystemdServiceStateProbe>(); }
+
+}  // namespace zendrel
