@@ -112,6 +112,16 @@ for test in "${WINDOWS_TESTS[@]}"; do
     fail "$test"
   fi
 done
+# Wine sends console events only to a console on a terminal: the loop's console
+# handler (Ctrl+C while a tick works) is tested on a pseudo-terminal.
+console_output=$WORK/main_loop_console.out
+if timeout 300 script -qec "wine '$BUILD/service/main_loop_windows_test.exe' --gtest_filter='*Console*' >'$console_output' 2>&1" /dev/null >/dev/null 2>&1 &&
+   grep -q '^\[       OK \] WindowsMainLoop.ConsoleStopRequestsAreCountedAndEndTheLoopOnce' "$console_output"; then
+  echo "main_loop_windows_test on a terminal: console Ctrl+C handled"
+else
+  cat "$console_output" >&2 || true
+  fail "the console stop requests under Wine"
+fi
 # What the WinHTTP transport shows against the fake platform, by name.
 grep -h -E '^\[       OK \] (PostingsTest\.(PointsBodyIsExactlyTheExampleBody|TopSalesBodyIsExactlyTheExampleBody)|ExchangeTest\.(PostAnswered301302Or303GoesOnAsGetWithoutBody|ServerThatNeverAnswersEndsAfterTheIdleTimeOut|HttpsWithAWrongNameSelfSignedCertificateCompletes|AChannelBrokenAfterTheRequestWentOutIsNeverSentAgain)|PostingsTest\.PointsReplyBranchesAndLogEntries)' \
   "$WORK"/api_*.out || fail "the WinHTTP cases did not all run"

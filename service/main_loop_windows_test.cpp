@@ -241,5 +241,35 @@ TEST(WindowsMainLoop, ATimerThatCannotBeSetWakesTheThreadThatSwitchedItOn) {
   EXPECT_EQ(ticks.load(), 0);
 }
 
+// Ctrl+C twice in the program's console: both are counted the moment they arrive,
+// only the first reaches the loop (which ends after the work in progress), and the
+// handler takes them, so the process goes on to finish that work. (Wine sends console
+// events only to a console on a terminal, and no Ctrl+Break: scripts/test-windows.sh
+// runs this test on a pseudo-terminal.)
+TEST(WindowsMainLoop, ConsoleStopRequestsAreCountedAndEndTheLoopOnce) {
+  const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+  DWORD mode = 0;
+  const bool console = input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (!console) GTEST_SKIP() << "no console to send events in";
+  auto loop = CreateMainLoop();
+  int stops_seen = 0;
+  loop->QuitOnStopRequest([&] { ++stops_seen; });
+  auto timer = loop->CreateTimer([&] {
+    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (loop->StopRequests() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(loop->StopRequests(), 2) << "the console events did not both arrive within 30 s";
+    EXPECT_FALSE(loop->QuitRequested()) << "a stop request ended the tick in progress";
+  });
+  timer->SetInterval(milliseconds(10));
+  timer->SetEnabled(true);
+  loop->Run();
+  EXPECT_EQ(stops_seen, 1);
+  EXPECT_TRUE(loop->QuitRequested());
+}
+
 }  // namespace
 }  // namespace zendrel

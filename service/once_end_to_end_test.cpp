@@ -40,7 +40,7 @@ TEST_P(WindowsProgramOnceUnderWine, Case) {
   if (windows_program == nullptr || *windows_program == '\0') {
     GTEST_SKIP() << "ZENDREL_WINE_TEST_PROGRAM is not set: scripts/test-windows.sh runs these under Wine";
   }
-  if (GetParam().posix_signals_only) GTEST_SKIP() << "Wine turns only SIGINT into a console event";
+  if (GetParam().posix_signals_only) GTEST_SKIP() << "Wine turns SIGINT into Ctrl+C only on a terminal's console";
   const ProgramUnderTest program{"/usr/bin/wine", windows_program, "Zendrel.exe", true};
   GetParam().arrange(*this);
   const OnceOutcome outcome = RunOnce(program, GetParam());

@@ -42,8 +42,10 @@ struct EndToEndCase {
   // first reset question (the cycle is connected and about to read movements); may be empty.
   std::function<void(EndToEndCycle&)> while_running;
   std::function<void(EndToEndCycle&, const OnceOutcome&)> check;
-  // Sends a Linux signal that Wine does not turn into a console event (only SIGINT
-  // becomes Ctrl+C there): the Windows program skips the case.
+  // Sends the program a Linux signal: Wine turns SIGINT into Ctrl+C only for a program
+  // whose console is a terminal, which the test's child is not, so the Windows program
+  // skips the case (its console handler is tested on a terminal in
+  // main_loop_windows_test).
   bool posix_signals_only = false;
 };
 

@@ -7,6 +7,7 @@
  * The types below are the client's own: handles are 32 bits and ISC_STATUS is
  * pointer-sized on both hosts, and XSQLDA and the transaction block have the same
  * layout, so pointers to them pass through unchanged. */
+#include <signal.h>
 #include <stdint.h>
 
 #include <windef.h>
@@ -39,9 +40,20 @@ HOST ISC_STATUS fb_cancel_operation(ISC_STATUS*, FB_API_HANDLE*, unsigned short)
 HOST ISC_LONG fb_interpret(char*, unsigned int, const ISC_STATUS**);
 HOST ISC_LONG isc_vax_integer(const char*, short);
 
+/* The host client installs SIGINT and SIGTERM handlers of its own at its first
+ * attachment; they shut the client down under the program that uses it, and under Wine
+ * they would take the place of Wine's own SIGINT handler, which turns Ctrl+C into the
+ * console event a Windows program handles. A Windows client has no such handlers, so
+ * the dispositions from before the call are put back after it. */
 ISC_STATUS WINAPI relay_isc_attach_database(ISC_STATUS* status, short name_length, const char* name,
                                             FB_API_HANDLE* database, short dpb_length, const char* dpb) {
-  return isc_attach_database(status, name_length, name, database, dpb_length, dpb);
+  struct sigaction interrupt, termination;
+  sigaction(SIGINT, NULL, &interrupt);
+  sigaction(SIGTERM, NULL, &termination);
+  const ISC_STATUS result = isc_attach_database(status, name_length, name, database, dpb_length, dpb);
+  sigaction(SIGINT, &interrupt, NULL);
+  sigaction(SIGTERM, &termination, NULL);
+  return result;
 }
 
 ISC_STATUS WINAPI relay_isc_detach_database(ISC_STATUS* status, FB_API_HANDLE* database) {
