@@ -153,8 +153,8 @@ TEST_F(CycleStateFile, AWaivedCertificateCheckIsRecordedAndLoggedOnceADay) {
   ApiSettings trusting = ShortTimeouts(clock_);
   trusting.trust.ca_file = platform_->CaFile();
   const ScopedApiSettings trust_scope(trusting);
-  CreateDatabase(fmt::format("BRINDEX_ULTIMOENVIO = 100, BRINDEXWEBSERVICE = '{}'",
-                             platform_->TrustedWrongNameHttpsBaseUrl()));
+  CreateDatabase(
+      fmt::format("BRINDEX_ULTIMOENVIO = 100, BRINDEXWEBSERVICE = '{}'", platform_->TrustedWrongNameHttpsBaseUrl()));
   InsertPontos(101, "VV", 601, "10");
   InsertPontos(102, "VV", 602, "10");
   const std::string line =
@@ -190,9 +190,11 @@ TEST(CycleStateJsonForm, ReadsBackAsWritten) {
   state.end = CycleEnd::kError;
   state.error = "linha 1\nlinha \"2\"";
   state.interval_ms = 900000;
-  state.pontos = CampaignRun{true, false, std::nullopt, 7, 3,
-                             CampaignStop{CampaignStopKind::kRefused, 8, 400, "CPF não cadastrado", ""}, "expirado"};
-  state.top_vendas = CampaignRun{true, true, 0, 0, 0, CampaignStop{CampaignStopKind::kHeldByTill, {}, 0, "t 1", ""}, ""};
+  state.pontos = CampaignRun{
+      true,      false, std::nullopt, 7, 3, CampaignStop{CampaignStopKind::kRefused, 8, 400, "CPF não cadastrado", ""},
+      "expirado"};
+  state.top_vendas =
+      CampaignRun{true, true, 0, 0, 0, CampaignStop{CampaignStopKind::kHeldByTill, {}, 0, "t 1", ""}, ""};
   const std::optional<CycleState> read = ParseCycleState(CycleStateJson(state));
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read->started, state.started);

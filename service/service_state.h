@@ -5,7 +5,9 @@
 // service_state_posix.cpp, service_state_windows.cpp.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace zendrel {
@@ -15,6 +17,9 @@ struct ServiceState {
   bool installed = false;  // the service is registered
   bool running = false;    // the service manager counts it as running (or starting)
   std::string detail;      // the manager's own words ("active, enabled", "SERVICE_STOPPED, automático")
+  // How long the running service has been running, when the manager says; a service
+  // that has just started has not reached its first cycle yet.
+  std::optional<std::int64_t> running_for_s;
 };
 
 class ServiceStateProbe {

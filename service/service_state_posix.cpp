@@ -1,11 +1,13 @@
 // The service's state on Linux: "systemctl is-active SrvZendrel" and "systemctl
 // is-enabled SrvZendrel", read from their standard output (their exit status only
 // says "not active" or "not enabled", which the words tell apart better).
-#include <sys/wait.h>
-
 #include <array>
+#include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <fmt/format.h>
@@ -33,6 +35,22 @@ std::string FirstLine(const std::string& command) {
   return output.substr(0, end);
 }
 
+// Seconds since the unit entered the active state: systemd's monotonic timestamp of
+// that moment against the system's uptime (both from boot).
+std::optional<std::int64_t> ActiveFor(const std::string& unit) {
+  const std::string entered = FirstLine("systemctl show --property=ActiveEnterTimestampMonotonic --value " + unit);
+  std::ifstream uptime_file("/proc/uptime");
+  double uptime_s = 0;
+  if (entered.empty() || !(uptime_file >> uptime_s)) return std::nullopt;
+  try {
+    const long long entered_us = std::stoll(entered);
+    if (entered_us <= 0) return std::nullopt;
+    return static_cast<std::int64_t>(uptime_s) - entered_us / 1000000;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 class SystemdServiceStateProbe final : public ServiceStateProbe {
  public:
   ServiceState Query() const override {
@@ -48,6 +66,7 @@ class SystemdServiceStateProbe final : public ServiceStateProbe {
     // A unit that systemd cannot find has no enablement state at all.
     state.installed = !enabled.empty() && enabled != "not-found";
     state.running = active == "active" || active == "reloading" || active == "activating";
+    if (state.running) state.running_for_s = ActiveFor(unit);
     state.detail = fmt::format("is-active: {}, is-enabled: {}", active.empty() ? "?" : active,
                                enabled.empty() ? "(unidade não encontrada)" : enabled);
     return state;

@@ -2,7 +2,9 @@
 // of SrvZendrel.
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -43,6 +45,26 @@ const char* StartTypeName(DWORD start_type) {
   }
 }
 
+// Seconds since the service's process was created.
+std::optional<std::int64_t> ProcessAge(DWORD process_id) {
+  if (process_id == 0) return std::nullopt;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return std::nullopt;
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  const bool known = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+  CloseHandle(process);
+  if (!known) return std::nullopt;
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& time) {
+    return (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  };
+  return (ticks(now) - ticks(created)) / 10000000;  // 100 ns ticks
+}
+
 class ScmServiceStateProbe final : public ServiceStateProbe {
  public:
   ServiceState Query() const override {
@@ -76,6 +98,7 @@ class ScmServiceStateProbe final : public ServiceStateProbe {
     }
     // Paused still cycles: only the worker thread is suspended.
     state.running = status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_STOP_PENDING;
+    if (state.running) state.running_for_s = ProcessAge(status.dwProcessId);
     std::string start_type = "tipo de início desconhecido";
     QueryServiceConfigW(service.get(), nullptr, 0, &needed);
     if (GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > 0) {

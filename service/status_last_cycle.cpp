@@ -72,36 +72,59 @@ std::vector<std::string> ReportService(StatusPrinter& print, const std::filesyst
                                                      : "não (" + lock.detail + ")");
 
   const std::filesystem::path path = CycleStateFilePath(folder);
-  if (!last_cycle.state) {
+  const std::optional<CycleState>& cycle = last_cycle.state;
+  std::optional<std::int64_t> record_age_s;
+  if (!cycle) {
     print.Line("Último ciclo", last_cycle.found ? "registro ilegível (" + last_cycle.error + ")"
                                                 : "nenhum registro (" + path.filename().string() + " não existe)");
-    return {};
+  } else {
+    print.Line("Último ciclo",
+               fmt::format("início {}{}", FormatLogTimestamp(cycle->started),
+                           cycle->ended ? ", fim " + FormatLogTimestamp(*cycle->ended) : std::string()));
+    print.Line("Resultado do último ciclo", EndText(*cycle));
+    record_age_s = SecondsBetween(cycle->updated, clock.Now());
+    print.Line("Registro atualizado",
+               fmt::format("{} ({})", AgeText(*record_age_s), FormatLogTimestamp(cycle->updated)));
   }
-  const CycleState& cycle = *last_cycle.state;
-  print.Line("Último ciclo", fmt::format("início {}{}", FormatLogTimestamp(cycle.started),
-                                         cycle.ended ? ", fim " + FormatLogTimestamp(*cycle.ended) : std::string()));
-  print.Line("Resultado do último ciclo", EndText(cycle));
-  const std::int64_t age = SecondsBetween(cycle.updated, clock.Now());
-  print.Line("Registro atualizado", fmt::format("{} ({})", AgeText(age), FormatLogTimestamp(cycle.updated)));
   // The program's own schedule on both hosts (systemd and the Service Control Manager
   // only start the process): the record says which one its writer used.
-  const std::int64_t interval_ms = cycle.interval_ms > 0 ? cycle.interval_ms : kDefaultIntervalMs;
-  print.Line("Intervalo entre ciclos",
-             fmt::format("{} s ({})", interval_ms / 1000,
-                         cycle.interval_ms > 0 ? "o do processo que gravou o registro" : "o padrão do programa"));
-  const std::int64_t limit_s = (2 * interval_ms + kPendingWaitMs) / 1000;
-  if (state.known && state.running && age > limit_s) {
-    print.Line("Ciclos em dia",
-               fmt::format("não: o serviço está em execução, mas o registro não muda {} (mais que dois intervalos e a "
-                           "espera de 60 s, {} s)",
-                           AgeText(age), limit_s));
-    return {
-        fmt::format("o serviço está em execução, mas não registra um ciclo {}: pode estar preso numa chamada; "
-                    "veja o log e reinicie o serviço",
-                    AgeText(age))};
+  const bool recorded_interval = cycle && cycle->interval_ms > 0;
+  const std::int64_t interval_ms = recorded_interval ? cycle->interval_ms : kDefaultIntervalMs;
+  if (cycle) {
+    print.Line("Intervalo entre ciclos",
+               fmt::format("{} s ({})", interval_ms / 1000,
+                           recorded_interval ? "o do processo que gravou o registro" : "o padrão do programa"));
   }
-  print.Line("Ciclos em dia", state.known && state.running ? "sim" : "não se aplica (o serviço não está em execução)");
-  return {};
+
+  if (!state.known) {
+    print.Line("Ciclos em dia", "não se sabe (o gerenciador de serviços não respondeu)");
+    return {};
+  }
+  if (!state.running) {
+    print.Line("Ciclos em dia", "não se aplica (o serviço não está em execução)");
+    return {};
+  }
+  // Quiet since the newer of the record's last change and the service's start: a
+  // service started a moment ago has not reached its first cycle yet.
+  std::optional<std::int64_t> quiet_s = record_age_s;
+  if (state.running_for_s && (!quiet_s || *state.running_for_s < *quiet_s)) quiet_s = state.running_for_s;
+  if (!quiet_s) {
+    print.Line("Ciclos em dia", "não se sabe (nenhum registro, e o início do serviço não é conhecido)");
+    return {};
+  }
+  const std::int64_t limit_s = (2 * interval_ms + kPendingWaitMs) / 1000;
+  if (*quiet_s <= limit_s) {
+    print.Line("Ciclos em dia", "sim");
+    return {};
+  }
+  print.Line("Ciclos em dia",
+             fmt::format("não: o serviço está em execução, mas nenhum ciclo registrado {} (mais que dois intervalos "
+                         "e a espera de 60 s, {} s)",
+                         AgeText(*quiet_s), limit_s));
+  return {
+      fmt::format("o serviço está em execução, mas não registra um ciclo {}: pode estar preso numa chamada; "
+                  "veja o log e reinicie o serviço",
+                  AgeText(*quiet_s))};
 }
 
 void ReportCampaignLastCycle(StatusPrinter& print, const CycleStateRead& last_cycle, bool top_sales) {

@@ -66,7 +66,7 @@ std::string Section(const std::string& text, const std::string& title) {
 class ChosenServiceState final : public ServiceStateProbe {
  public:
   ServiceState Query() const override { return state; }
-  ServiceState state{true, false, false, "escolhido pelo teste"};
+  ServiceState state{true, false, false, "escolhido pelo teste", std::nullopt};
 };
 
 class StatusReport : public PollCycle {
@@ -471,12 +471,14 @@ TEST_F(StatusReport, AMissingOrUnreadableStateFileIsSaidSo) {
 }
 
 // A running service whose record has not changed for more than two intervals and the
-// 60 s wait has stopped cycling: FALHA. The interval is the one the record names.
+// 60 s wait has stopped cycling: FALHA. The interval is the one the record names; a
+// service that started since then has not reached its first cycle yet.
 struct StallCase {
   const char* name;
   bool running;
-  int minutes_old;
+  int minutes_old;  // of the record; -1: there is none
   std::int64_t interval_ms;
+  std::optional<std::int64_t> running_for_s;  // as the service manager says
   bool fails;
 };
 
@@ -485,37 +487,52 @@ class StatusReportStall : public StatusReport, public ::testing::WithParamInterf
 TEST_P(StatusReportStall, ARunningServiceWhoseLastCycleIsOldFails) {
   const StallCase& c = GetParam();
   CreateDatabase();
-  service_state_.state = ServiceState{true, true, c.running, "is-active: active, is-enabled: enabled"};
-  CycleState state;
-  state.started = DateTime{2026, 12, 10, 9, 30 - c.minutes_old, 0, 0};
-  state.updated = state.started;
-  state.ended = state.started;
-  state.end = CycleEnd::kDone;
-  state.interval_ms = c.interval_ms;
-  ReplaceStateFile(StateFile(), CycleStateJson(state));
+  service_state_.state = ServiceState{true, true, c.running, "is-active: active, is-enabled: enabled", c.running_for_s};
+  if (c.minutes_old >= 0) {
+    CycleState state;
+    state.started = DateTime{2026, 12, 10, 9, 30 - c.minutes_old, 0, 0};
+    state.updated = state.started;
+    state.ended = state.started;
+    state.end = CycleEnd::kDone;
+    state.interval_ms = c.interval_ms;
+    ReplaceStateFile(StateFile(), CycleStateJson(state));
+  }
 
   EXPECT_EQ(Report(), c.fails ? 1 : 0) << output_;
   const std::string servico = Section(output_, "Serviço");
   EXPECT_EQ(Value(servico, "Em execução"), c.running ? "sim" : "não");
-  EXPECT_EQ(Value(servico, "Resultado do último ciclo"), "concluído");
+  if (c.minutes_old >= 0) {
+    EXPECT_EQ(Value(servico, "Resultado do último ciclo"), "concluído");
+  }
   const std::string fresh = Value(servico, "Ciclos em dia");
   if (c.fails) {
-    EXPECT_EQ(fresh.rfind("não: o serviço está em execução, mas o registro não muda", 0), 0u) << fresh;
+    EXPECT_EQ(fresh.rfind("não: o serviço está em execução, mas nenhum ciclo registrado", 0), 0u) << fresh;
     EXPECT_NE(Value(output_, "Motivos").find("o serviço está em execução, mas não registra um ciclo"),
               std::string::npos)
         << output_;
+  } else if (!c.running) {
+    EXPECT_EQ(fresh, "não se aplica (o serviço não está em execução)");
+  } else if (c.minutes_old < 0 && !c.running_for_s) {
+    EXPECT_EQ(fresh, "não se sabe (nenhum registro, e o início do serviço não é conhecido)");
   } else {
-    EXPECT_EQ(fresh, c.running ? "sim" : "não se aplica (o serviço não está em execução)");
+    EXPECT_EQ(fresh, "sim");
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Ages, StatusReportStall,
-                         ::testing::Values(StallCase{"running_fresh", true, 20, 900000, false},
-                                           StallCase{"running_just_within_two_intervals_and_the_wait", true, 30, 900000,
-                                                     false},
-                                           StallCase{"running_old", true, 29, 600000, true},
-                                           StallCase{"stopped_old", false, 29, 600000, false}),
-                         [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Ages, StatusReportStall,
+    ::testing::Values(StallCase{"running_fresh", true, 20, 900000, std::nullopt, false},
+                      StallCase{"running_just_within_two_intervals_and_the_wait", true, 30, 900000, 86400, false},
+                      StallCase{"running_old", true, 29, 600000, 86400, true},
+                      StallCase{"running_old_but_just_restarted", true, 29, 600000, 100, false},
+                      StallCase{"running_old_start_unknown", true, 29, 600000, std::nullopt, true},
+                      StallCase{"running_without_record_for_an_hour", true, -1, 900000, 3600, true},
+                      StallCase{"running_without_record_just_started", true, -1, 900000, 60, false},
+                      StallCase{"running_without_record_start_unknown", true, -1, 900000, std::nullopt, false},
+                      StallCase{"stopped_old", false, 29, 600000, std::nullopt, false}),
+    [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(StatusReport, SaysWhetherARelayHoldsTheLockNow) {
   CreateDatabase();
