@@ -5,6 +5,8 @@
 #include <exception>
 #include <functional>
 
+#include "erp/database_error.h"
+#include "erp/client_load.h"
 #include "erp/site_settings.h"
 #include "service/database_credentials.h"
 #include "service/service_module.h"
@@ -47,8 +49,13 @@ void TSrvZendrel::Timer1Timer() {
         CarregarParametrosConexao(kUsuarioBanco, kSenhaReserva);
         try {
           erp.Connquimero.Connect();
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
           DoSaveLog("Falha na conexão com o banco de dados!!!");
+          // The one failure the operator can only mend by taking the other build.
+          const auto* database_error = dynamic_cast<const DatabaseError*>(&error);
+          if (database_error != nullptr && database_error->code() == DatabaseError::kClientWrongBitness) {
+            DoSaveLog(ClientBitnessAdvice(LoadFirebirdClientReport(erp.Connquimero.ClientLibrary())));
+          }
         }
       }
 

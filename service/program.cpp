@@ -127,7 +127,7 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
   // Held until the process ends: two relays would read the same send index and post
   // the same movements twice.
   const std::unique_ptr<RelayLock> relay_lock = TakeRelayLock(line.mode);
-  if (!relay_lock) return 1;
+  if (!relay_lock) return line.mode == ProgramMode::Service ? host->RefuseRun() : 1;
 
   auto loop = CreateMainLoop();
   TSrvZendrel module(*loop, module_settings);

@@ -23,6 +23,7 @@
 #include "erp/transaction.h"
 #include "service/database_credentials.h"
 #include "service/log_tail.h"
+#include "service/status_client.h"
 #include "service/status_printer.h"
 #include "service/stuck_campaign.h"
 #include "support/company_cnpj.h"
@@ -465,6 +466,7 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   Transaction read_only(connection, TransactionMode::ReadOnlyReadCommitted, true, std::chrono::seconds(5));
   // Read-only for both directions: nothing in this report can write the row.
   SettingsRow row(connection, read_only, read_only);
+  Append(problems, ReportFirebirdClient(print));
   Append(problems, ReportDatabase(print, folder, connection, row));
   if (row.Active()) Append(problems, ReportCampaigns(print, row, connection, read_only, log_history.entries));
   // The platform may take its time: hold no attachment while waiting for it.
