@@ -64,8 +64,8 @@ struct OpenedClient {
   ClientSymbolLookup lookup;      // empty when the place failed
   std::string path;               // the file opened, full path
   std::string failure;            // why not, when `lookup` is empty
-  int other_bitness = 0;          // 32 or 64 when the file is a library for that bitness
-  std::function<void()> release;  // closes a library that turns out unusable
+  int other_bitness = 0;          // 32 or 64 when the file is a library for the other bitness
+  std::function<void()> release;  // closes a library that turns out unusable (may be empty)
 };
 
 // Opens the library at `place`. A library that is kept is never closed: the client
