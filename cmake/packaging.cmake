@@ -1,6 +1,7 @@
 # Packages a site can install. On Linux, a Debian package that puts the program and the
 # README into /opt/zendrel/, where the site's Tarvix.ini and the log Zendrel.log live
-# beside it; on Windows, a zip with Zendrel.exe and the README.
+# beside it; on Windows, a zip with Zendrel.exe and the README (Zendrel-<version>-win64.zip,
+# and -win32.zip from the 32-bit build).
 #
 # Installing never starts or enables the service: the operator first writes Tarvix.ini,
 # checks it with "Zendrel -status", and then registers the service with "-install".
@@ -39,8 +40,14 @@ if(WIN32)
   # Unzipped into the folder the operator chooses (C:\Zendrel): the files themselves,
   # not a folder of them.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-  set(CPACK_PACKAGE_FILE_NAME "Zendrel-${PROJECT_VERSION}-win64")
-  set(CPACK_ARCHIVE_FILE_NAME "Zendrel-${PROJECT_VERSION}-win64")
+  # win64 for the x86-64 build, win32 for the i686 one (32-bit Firebird sites).
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(ZENDREL_WINDOWS_FLAVOUR win64)
+  else()
+    set(ZENDREL_WINDOWS_FLAVOUR win32)
+  endif()
+  set(CPACK_PACKAGE_FILE_NAME "Zendrel-${PROJECT_VERSION}-${ZENDREL_WINDOWS_FLAVOUR}")
+  set(CPACK_ARCHIVE_FILE_NAME "Zendrel-${PROJECT_VERSION}-${ZENDREL_WINDOWS_FLAVOUR}")
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)

@@ -4,12 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 namespace zendrel {
 
 // An attachment's, transaction's or statement's handle (FB_API_HANDLE, which the
-// 64-bit client declares as an unsigned int).
-using ClientHandle = unsigned int;
+// 64-bit client declares as an unsigned int and the 32-bit one as a pointer).
+using ClientHandle = std::conditional_t<sizeof(void*) == 8, unsigned int, void*>;
 
 // One element of a status vector (ISC_STATUS).
 using ClientStatus = std::intptr_t;

@@ -2,10 +2,13 @@
 #include "erp/connection.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "erp/database_error.h"
 #include "erp/firebird_client.h"
+#include "support/executable_folder.h"
 #include "support/text_codec.h"
 
 namespace zendrel {
@@ -17,6 +20,40 @@ void AppendDpbString(std::string& dpb, char tag, std::string_view value) {
   dpb += tag;
   dpb += static_cast<char>(length);
   dpb.append(value.substr(0, length));
+}
+
+// A text item declared UTF-8 by isc_dpb_utf8_filename: cut at a character's start
+// when it is longer than an item can be.
+void AppendDpbUtf8(std::string& dpb, char tag, std::string_view utf8) {
+  std::string value = SanitizeUtf8(utf8);
+  if (value.size() > 255) {
+    std::size_t end = 255;
+    while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
+    value.resize(end);
+  }
+  AppendDpbString(dpb, tag, value);
+}
+
+std::string Utf8Path(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+std::string ProcessName() {
+  try {
+    return Utf8Path(ExecutablePath());
+  } catch (const std::exception&) {
+    return "Zendrel";
+  }
+}
+
+// What the client itself would send: the working folder for an attachment on this
+// machine ("localhost"), nothing for another server.
+std::string WorkingFolderFor(const std::string& server) {
+  if (server != "localhost") return {};
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  return error ? std::string() : Utf8Path(folder);
 }
 
 }  // namespace
@@ -66,6 +103,13 @@ void Connection::Attach() {
   dpb += static_cast<char>(isc_dpb_sql_dialect);
   dpb += '\4';
   dpb.append("\3\0\0\0", 4);
+  // Left out, the client adds this program's path and working folder itself, read in
+  // the system's character set and converted from it: a folder with an accent then
+  // fails the attachment ("Cannot transliterate character between character sets"
+  // from a Linux process in the C locale, where only ASCII converts). Given here in
+  // UTF-8, as isc_dpb_utf8_filename declares the parameters' texts to be.
+  AppendDpbUtf8(dpb, isc_dpb_process_name, ProcessName());
+  AppendDpbUtf8(dpb, isc_dpb_working_directory, WorkingFolderFor(Param("Server")));
 
   ISC_STATUS_ARRAY status{};
   isc_db_handle handle = 0;

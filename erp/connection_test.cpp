@@ -13,6 +13,7 @@
 #include "erp/statements.h"
 #include "erp/testing/test_database.h"
 #include "erp/transaction.h"
+#include "support/executable_folder.h"
 #include "support/testing/eventually.h"
 
 namespace zendrel {
@@ -44,6 +45,18 @@ TEST_F(ConnectionTest, ConnectsAndDisconnects) {
   EXPECT_FALSE(connection_.Connected());
   connection_.Disconnect();
   EXPECT_FALSE(connection_.Connected());
+}
+
+// The client would name the process itself, in the system's character set, and fail
+// on a folder with accents; the server must see the name the relay sends.
+TEST_F(ConnectionTest, TheServerSeesThisProgramsPathAsTheAttachmentsProcess) {
+  connection_.Connect();
+  Transaction read_only(connection_, TransactionMode::ReadOnlyReadCommitted, true);
+  Query query(connection_, read_only);
+  query.SetSQL("SELECT MON$REMOTE_PROCESS FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION");
+  query.Open();
+  const std::u8string path = ExecutablePath().u8string();
+  EXPECT_EQ(query.Field("MON$REMOTE_PROCESS").AsString(), std::string(path.begin(), path.end()));
 }
 
 TEST_F(ConnectionTest, RefusedLoginCarriesTheServersMessageAndCode) {

@@ -18,6 +18,10 @@ class DatabaseError : public std::runtime_error {
   // Code of a commit whose answer the lost connection took with it: the work may or
   // may not have been stored, so the statement is not run again blindly.
   static constexpr long kCommitOutcomeUnknown = -3;
+  // Code of a failure that never reached a server: the only client library found is
+  // for the other bitness (a 32-bit fbclient.dll for the 64-bit program, or the
+  // reverse).
+  static constexpr long kClientWrongBitness = -4;
 
   DatabaseError(std::string message, long code);
   // `codes` are every error code of the client's status vector, the first one first.

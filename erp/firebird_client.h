@@ -8,6 +8,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "erp/client_load.h"
 
 namespace zendrel {
 
@@ -34,20 +37,40 @@ struct FirebirdApi {
   decltype(&::isc_vax_integer) vax_integer = nullptr;
 };
 
-// The name under which the host finds the client ("libfbclient.so.2").
-const char* DefaultFirebirdClientName();
-
-// Loads the client library `library_name` (once per name for the whole process; the
-// library stays loaded until exit) and resolves its entry points. Throws
-// DatabaseError with a clear message when the library or an entry point is missing.
+// As LoadFirebirdClientReport, returning the entry points. Throws DatabaseError with
+// a message that names every place tried when no client loads: the code is
+// kClientWrongBitness when only a client for the other bitness was found, otherwise
+// kClientLibraryMissing.
 std::shared_ptr<const FirebirdApi> LoadFirebirdClient(const std::string& library_name);
 
-// The host's part of loading: opens the library `library_name` for good (it is never
-// closed: the client keeps threads of its own) and returns how to look up one of its
-// functions (nullptr when it has none). Throws DatabaseError(kClientLibraryMissing)
-// when the library cannot be opened.
+// --- The host's part of loading ---
+
+// A place to look for the client: a file (a full path, or a bare name that the
+// host's own search resolves) and where it comes from, as the report names it.
+struct ClientPlace {
+  std::string file;
+  std::string origin;
+};
+
+// Where the host looks for `library_name`, in order. A name with a folder in it is
+// only looked for there.
+std::vector<ClientPlace> ClientPlaces(const std::string& library_name);
+
+// How to look up one function of an opened library (nullptr when it has none).
 using ClientSymbolLookup = std::function<void*(const char* symbol)>;
-ClientSymbolLookup OpenClientLibrary(const std::string& library_name);
+
+// One place opened, or why not.
+struct OpenedClient {
+  ClientSymbolLookup lookup;      // empty when the place failed
+  std::string path;               // the file opened, full path
+  std::string failure;            // why not, when `lookup` is empty
+  int other_bitness = 0;          // 32 or 64 when the file is a library for the other bitness
+  std::function<void()> release;  // closes a library that turns out unusable (may be empty)
+};
+
+// Opens the library at `place`. A library that is kept is never closed: the client
+// keeps threads of its own.
+OpenedClient OpenClientPlace(const ClientPlace& place);
 
 // Raises the error held in `status` as a DatabaseError (message from the client's
 // own texts, every error code kept) when the status holds an error.

@@ -13,18 +13,22 @@
 #     it, and starts the program by hand (one event-log entry, no cycle);
 #  5. runs scripts/test-wine-relay.sh: with a test-only fbclient.dll, the Windows build
 #     against the real Firebird server (-once end to end, -status, the service's tick);
-#  6. reports the shipped executable's size and checks that it imports only system DLLs.
-# Exits non-zero on any failure. ZENDREL_WINDOWS_BUILD_DIR overrides the build folder.
+#  6. reports the shipped executable's size and checks that it imports only system DLLs;
+#     the same for the 32-bit build (i686, for sites with a 32-bit Firebird), and makes
+#     both zips, Zendrel-<version>-win64.zip and -win32.zip.
+# Each step's heading shows the seconds since the start. Exits non-zero on any failure.
+# ZENDREL_WINDOWS_BUILD_DIR and ZENDREL_WINDOWS32_BUILD_DIR override the build folders.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${ZENDREL_WINDOWS_BUILD_DIR:-$ROOT/build-windows}
+BUILD32=${ZENDREL_WINDOWS32_BUILD_DIR:-$ROOT/build-windows32}
 PYTHON=/usr/bin/python3
 WORK=$(mktemp -d /tmp/zendrel-wine.XXXXXX)
 LAUNCHER_PID=
 FAILURES=()
 
-step() { printf '\n==== %s\n' "$*"; }
+step() { printf '\n==== %s (%d s)\n' "$*" "$SECONDS"; }
 fail() { printf 'FAILED: %s\n' "$*" >&2; FAILURES+=("$*"); }
 
 stop_prefix() {
@@ -49,7 +53,7 @@ trap cleanup EXIT
 
 # ---------------------------------------------------------------------------
 step "Cross compiler and Wine"
-packages=(g++-mingw-w64-x86-64 wine64 wine cmake ninja-build rapidjson-dev libfmt-dev firebird-dev googletest
+packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine cmake ninja-build rapidjson-dev libfmt-dev firebird-dev googletest
           python3 openssl
           wine64-tools libwine-dev libfbclient2 firebird3.0-utils curl)  # the test-only fbclient.dll, test-wine-relay.sh
 missing=()
@@ -69,6 +73,10 @@ step "Cross build in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$BUILD" --target zendrel_windows -j2
+# The 32-bit program only: its tests cannot run where Wine has no 32-bit side.
+cmake -S "$ROOT" -B "$BUILD32" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" >/dev/null
+cmake --build "$BUILD32" --target Zendrel -j2
 
 # Mono and Gecko are never needed, and would ask to be downloaded.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
@@ -152,7 +160,9 @@ WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
 # ---------------------------------------------------------------------------
 step "The service under Wine's Service Control Manager"
 export WINEPREFIX=$WORK/service-prefix
-export WINEDEBUG=-all,err+eventlog
+# fixme+service: Wine's service manager says what it does with recovery settings it
+# does not keep.
+export WINEDEBUG=-all,err+eventlog,fixme+service
 boot_prefix "$WINEPREFIX"
 # Services get the system environment from the registry, read once when the session's
 # service manager starts its first service: the test build's short first interval
@@ -209,7 +219,9 @@ check_registration() {  # $1 = executable's file name
 }
 
 echo "-- Zendrel.exe -install -silent (the shipped program)"
-timeout 60 wine "$FOLDER/Zendrel.exe" -install -silent || fail "Zendrel.exe -install -silent"
+# The first client of the session's service manager starts it, and the manager's own
+# messages then go to that client's standard error: kept in install.err.
+timeout 60 wine "$FOLDER/Zendrel.exe" -install -silent 2>>"$WORK/install.err" || fail "Zendrel.exe -install -silent"
 check_registration Zendrel.exe
 timeout 60 wine "$FOLDER/Zendrel.exe" -uninstall -silent || fail "Zendrel.exe -uninstall -silent"
 if wine reg query "$KEY" >/dev/null 2>&1; then fail "SrvZendrel still registered after -uninstall"; fi
@@ -222,9 +234,34 @@ echo "ImagePath   = $path"
 [[ $path == 'C:\Zendrel\Zendrel.exe' ]] || fail "image path without a blank: $path"
 timeout 60 wine "$WINEPREFIX/drive_c/Zendrel/Zendrel.exe" -uninstall -silent || fail "C:\Zendrel\Zendrel.exe -uninstall -silent"
 
+CONTROL=$BUILD/service/service_control.exe
 echo "-- ZendrelTest.exe (first tick after 3 s): install, start, tick, stop, uninstall"
-timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent || fail "ZendrelTest.exe -install -silent"
+timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent 2>>"$WORK/install.err" || fail "ZendrelTest.exe -install -silent"
 check_registration ZendrelTest.exe
+
+# Recovery as Restart=on-failure, read back from the service manager. Wine's keeps the
+# description but not the failure actions (it accepts and drops them, and refuses the
+# flag for non-zero exits): there the test can only see what reached it, and Wine
+# never restarts a failed service.
+echo "-- description and recovery"
+recovery=$(timeout 60 wine "$CONTROL" recovery SrvZendrel 2>/dev/null | tr -d '\r')
+sed 's/^/  /' <<<"$recovery"
+grep -qxF 'description=Envia os movimentos das campanhas Brindex (pontos e top vendas) do banco do ERP à plataforma; log em C:\Zendrel Teste\Zendrel.log' <<<"$recovery" ||
+  fail "the service's description is not the expected one"
+actions=$(grep '^failure_actions=' <<<"$recovery" || true)
+if [[ $actions == "failure_actions=reset:86400 restart:30000 restart:30000 restart:30000" ]]; then
+  grep -qx 'failure_actions_flag=1' <<<"$recovery" || fail "failure actions do not apply to non-zero exits"
+elif [[ $actions == failure_actions=error* ]]; then
+  echo "  this service manager (Wine's) keeps no failure actions; what -install passed it:"
+  grep -h 'SERVICE_CONFIG_FAILURE_ACTIONS\|ReportEventW' "$SESSION_LOG" "$WORK/install.err" | sort -u | sed 's/^/    /' || true
+  grep -q 'SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 ' "$SESSION_LOG" "$WORK/install.err" ||
+    fail "-install did not pass failure actions with a reset period of one day"
+  # Wine writes the entry's non-ASCII characters as \XXXX.
+  grep -qE 'err:eventlog:ReportEventW L"Recupera.* configurada: ' "$WORK/install.err" ||
+    fail "the refused failure-actions flag was not reported"
+else
+  fail "failure actions: $actions"
+fi
 timeout 60 wine sc start SrvZendrel >/dev/null || fail "sc start SrvZendrel"
 if wait_for_state RUNNING 60; then echo "state: RUNNING"; else fail "service not RUNNING"; fi
 
@@ -242,7 +279,6 @@ else
 fi
 
 # Pausing holds only the worker thread: the poll timer goes on ticking.
-CONTROL=$BUILD/service/service_control.exe
 control() {  # $1 = action, $2 = the state to wait for (optional); prints the state reported last
   timeout 90 wine "$CONTROL" "$1" SrvZendrel ${2:+"$2"} 2>/dev/null | tr -d '\r'
 }
@@ -359,8 +395,9 @@ wine reg delete "$SYSTEM_ENVIRONMENT" /v ZENDREL_TEST_SLOW_CYCLE_MS /f >/dev/nul
 # The relay lock on Windows (a global named mutex): a "-once" started while another
 # one runs its (slow) cycle in the same folder changes nothing, says how to stop the
 # service and exits 1.
-step "Two -once runs in one folder"
+step "Two -once runs in one folder, and a service start beside one"
 rm -f "$FOLDER/Zendrel.log"
+timeout 60 wine "$FOLDER/ZendrelTest.exe" -install -silent 2>/dev/null || fail "refused start: -install"
 ZENDREL_TEST_SLOW_CYCLE_MS=8000 timeout 120 wine "$FOLDER/ZendrelTest.exe" -once >"$WORK/first-once.out" 2>&1 &
 first_once=$!
 for _ in $(seq 120); do (( $(slow_lines "$SLOW_BEGIN") >= 1 )) && break; sleep 0.5; done
@@ -375,11 +412,28 @@ if (( $(slow_lines "$SLOW_BEGIN") == 1 && $(slow_lines "$EXPECTED_LOG_LINE") == 
   grep -qF 'sc stop SrvZendrel' "$WORK/second-once.err" "$WORK/second-once.out" ||
     fail "second -once: no line saying how to stop the service"
   (( $(slow_lines "$SLOW_BEGIN") == 1 )) || fail "second -once: it began a cycle of its own"
+  # The service's process is refused as well, and tells the service manager its start
+  # failed (a non-zero exit code), which recovery answers by starting it again later.
+  timeout 60 wine sc start SrvZendrel >/dev/null 2>&1 || true
+  reported=
+  for _ in $(seq 60); do
+    reported=$(control query STOPPED || true)
+    [[ $reported == *exit=1056 ]] && break
+    sleep 0.5
+  done
+  echo "service started beside the -once: $reported"
+  [[ $reported == "STOPPED controls=0 wait_hint=5000 exit=1056" ]] ||
+    fail "refused start: the service did not report STOPPED with exit code 1056 ($reported)"
+  # (Zendrel.log is in Windows-1252: an ASCII part of the line.)
+  (( $(slow_lines "Outra execu") == 1 )) ||
+    fail "refused start: not exactly one log line saying why"
+  (( $(slow_lines "$SLOW_BEGIN") == 1 )) || fail "refused start: the service began a cycle of its own"
 else
   fail "first -once: no slow cycle began within 60 s"
 fi
 wait "$first_once" || true
 (( $(slow_lines "$EXPECTED_LOG_LINE") == 1 )) || fail "first -once: its cycle did not end with its log line"
+timeout 60 wine "$FOLDER/ZendrelTest.exe" -uninstall -silent 2>/dev/null || fail "refused start: -uninstall"
 wineserver -k >/dev/null 2>&1 || true
 # END stop during a slow cycle, and the relay lock
 
@@ -390,20 +444,43 @@ step "The Windows build against the real Firebird server"
 ZENDREL_WINDOWS_BUILD_DIR=$BUILD bash "$ROOT/scripts/test-wine-relay.sh" || fail "the Windows build against the real Firebird server"
 
 # ---------------------------------------------------------------------------
-step "The shipped executable"
-EXE=$BUILD/service/Zendrel.exe
-echo "Zendrel.exe: $(stat -c %s "$EXE") bytes"
-imports=$(x86_64-w64-mingw32-objdump -p "$EXE" | awk '/DLL Name:/ { print $3 }' | sort -u)
-echo "imports: $(echo $imports)"
-for dll in $imports; do
-  case ${dll,,} in
-    kernel32.dll|user32.dll|advapi32.dll|ws2_32.dll|iphlpapi.dll|winhttp.dll|msvcrt.dll|shell32.dll|ole32.dll|gdi32.dll|api-ms-win-*) ;;
-    *) fail "Zendrel.exe imports $dll, which is not a system DLL" ;;
-  esac
-done
-if ! x86_64-w64-mingw32-strings -el "$EXE" | grep -qx "Zendrel.exe" || ! grep -qa 'requireAdministrator' "$EXE"; then
-  fail "Zendrel.exe lacks its manifest or version information"
-fi
+step "The shipped executables and their zips"
+# $1 = the build folder, $2 = objdump, $3 = the object format, $4 = the zip's flavour
+check_shipped() {
+  local build=$1 objdump=$2 format=$3 flavour=$4
+  local exe=$build/service/Zendrel.exe
+  echo "$flavour Zendrel.exe: $(stat -c %s "$exe") bytes"
+  "$objdump" -f "$exe" | grep -q "file format $format" || fail "$flavour Zendrel.exe is not $format"
+  local imports dll
+  imports=$("$objdump" -p "$exe" | awk '/DLL Name:/ { print $3 }' | sort -u)
+  echo "  imports: $(echo $imports)"
+  for dll in $imports; do
+    case ${dll,,} in
+      kernel32.dll|user32.dll|advapi32.dll|ws2_32.dll|iphlpapi.dll|winhttp.dll|msvcrt.dll|shell32.dll|ole32.dll|gdi32.dll|api-ms-win-*) ;;
+      *) fail "$flavour Zendrel.exe imports $dll, which is not a system DLL" ;;
+    esac
+  done
+  if ! "${objdump%objdump}strings" -el "$exe" | grep -qx "Zendrel.exe" || ! grep -qa 'requireAdministrator' "$exe"; then
+    fail "$flavour Zendrel.exe lacks its manifest or version information"
+  fi
+  local version zip
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  zip=$build/Zendrel-$version-$flavour.zip
+  rm -f "$zip"
+  (cd "$build" && cpack -G ZIP >/dev/null) || fail "cpack in $build"
+  if [[ -f $zip ]]; then
+    echo "  $(basename "$zip"): $("$PYTHON" -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$zip")"
+    [[ $("$PYTHON" -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$zip") == "README.md Zendrel.exe" ]] ||
+      fail "$(basename "$zip") does not hold exactly Zendrel.exe and README.md"
+  else
+    fail "no $(basename "$zip")"
+  fi
+}
+check_shipped "$BUILD" x86_64-w64-mingw32-objdump pei-x86-64 win64
+check_shipped "$BUILD32" i686-w64-mingw32-objdump pei-i386 win32
+# The 32-bit program is built and checked here, not run: Debian's 32-bit Wine needs a
+# kernel that runs 32-bit code, which some machines (virtual ones among them) lack.
+echo "  the 32-bit Zendrel.exe is not run by this stage"
 
 if ((${#FAILURES[@]})); then
   printf '\n%d failure(s):\n' "${#FAILURES[@]}"

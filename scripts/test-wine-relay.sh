@@ -10,7 +10,11 @@
 #  3. checks Zendrel.exe -status: its report and exit status 0 on a working site, 1
 #     when the platform does not answer; and that the shipped Zendrel.exe -once relays;
 #  4. installs ZendrelTest.exe as a service under Wine's service manager and sees its
-#     first tick relay a pending movement.
+#     first tick relay a pending movement;
+#  5. puts the client only where a store's Firebird installation puts it (a registry
+#     instance's folder, an installed Firebird service's folder) and sees the shipped
+#     Zendrel.exe relay through it; a DLL that lacks a function, and a 32-bit one, are
+#     named in -status (and the latter in the log) and give exit status 1.
 # Called by scripts/test-windows.sh after the cross build; runs on its own too once
 # build-windows/ holds the Windows build. Starts the Firebird server when it is not
 # running (and leaves it running). Exits non-zero on any failure.
@@ -249,9 +253,139 @@ timeout 60 wine "$SERVICE_FOLDER/ZendrelTest.exe" -uninstall -silent || fail "Ze
 stop_platform
 echo "DROP DATABASE;" | isql-fb -q -user SYSDBA -password "$PASSWORD" "localhost/3050:$SERVICE_DB" >/dev/null 2>&1 || true
 
+# ---------------------------------------------------------------------------
+# A store's Firebird client is where its installation puts it, not on the DLL search
+# path: the shipped Zendrel.exe finds it in a registry instance's folder and in an
+# installed Firebird service's folder, names it in -status, and says which build a
+# site with a 32-bit client needs. The client here is a native fbclient.dll that
+# forwards to the test client under another name (fbshim), so that Wine can load it
+# only from the file where it is put.
+step "Where Zendrel.exe finds the Firebird client"
+rm -f "$WINEPREFIX/drive_c/windows/system32/fbclient.dll"
+bash tools/wine/fbclient/build.sh install-shim "$DLLS" "$WINEPREFIX"
+wineserver -k || true
+wineserver -w
+export WINEDLLPATH=$DLLS/shim
+export WINEDLLOVERRIDES="mscoree=;mshtml=;fbshim=b"
+wineserver -p
+start_fake_platform "$WORK/state"
+PLACES_DB=/tmp/zendrel-firebird/db/zendrel-wine-places.fdb
+create_demo_database "$PLACES_DB" "$platform_base" <<'SQL'
+UPDATE PADRAO SET BRINDEX_ATIVARTOPVENDA = 'N';
+SQL
+PLACES_SITE="$WINEPREFIX/drive_c/Zendrel Cliente"
+mkdir -p "$PLACES_SITE"
+cp "$BUILD/service/Zendrel.exe" "$PLACES_SITE/"
+printf '[Tarvix]\r\nServidor=localhost\r\nCaminho=%s\r\n' "$PLACES_DB" >"$PLACES_SITE/Tarvix.ini"
+INSTANCES_KEY='HKLM\SOFTWARE\Firebird Project\Firebird Server\Instances'
+INSTANCE_DOS='C:\Program Files\Firebird\Firebird_3_0\'
+INSTANCE_DIR="$WINEPREFIX/drive_c/Program Files/Firebird/Firebird_3_0"
+ZIP_KIT_DOS='C:\Firebird Zip\'
+ZIP_KIT_DIR="$WINEPREFIX/drive_c/Firebird Zip"
+
+clear_client_places() {
+  rm -rf "$INSTANCE_DIR" "$ZIP_KIT_DIR" "$PLACES_SITE/fbclient.dll" "$PLACES_SITE/Zendrel.log"
+  wine reg delete "$INSTANCES_KEY" /f >/dev/null 2>&1 || true
+  wine sc delete FirebirdServerZip >/dev/null 2>&1 || true
+}
+place_client() {  # $1 = kind (native, native32, native-incomplete), $2 = folder
+  mkdir -p "$2"
+  cp "$DLLS/$1/fbclient.dll" "$2/fbclient.dll"
+}
+register_instance() { wine reg add "$INSTANCES_KEY" /v DefaultInstance /t REG_SZ /d "$INSTANCE_DOS" /f >/dev/null; }
+places_status() {  # $1 = output file; prints the exit status
+  local status=0
+  timeout 120 wine "$PLACES_SITE/Zendrel.exe" -status >"$1.raw" 2>"$1.err" || status=$?
+  sed 's/\r$//' "$1.raw" >"$1"
+  echo "$status"
+}
+client_section() { sed -n '/^Cliente Firebird/,/^$/p' "$1"; }
+# Zendrel.exe -once with the client only at the place just arranged: it relays the two
+# pending demo movements (the send index goes from 1 to 3) and exits 0.
+expect_relay_through() {  # $1 = the case, $2 = the client's Windows path
+  local out=$WORK/places-$1.txt status=0
+  echo "UPDATE PADRAO SET BRINDEX_ULTIMOENVIO = 1; COMMIT;" |
+    isql-fb -q -user SYSDBA -password "$PASSWORD" "localhost/3050:$PLACES_DB" >/dev/null
+  curl -s -o /dev/null -X POST "$platform_base/__control/reset"
+  status=$(places_status "$out")
+  client_section "$out" | sed 's/^/  /'
+  grep -qxF "  Arquivo                  : $2" "$out" || fail "$1: -status does not name $2 as the client"
+  grep -qE '^  Versão +: .*Firebird' "$out" || fail "$1: -status shows no client version"
+  [[ $status == 0 ]] || fail "$1: -status exit status $status"
+  status=0
+  timeout 120 wine "$PLACES_SITE/Zendrel.exe" -once >"$out.once" 2>&1 || status=$?
+  echo "  -once: exit status $status, points send index $(padrao_value "$PLACES_DB" BRINDEX_ULTIMOENVIO)"
+  [[ $status == 0 ]] || { fail "$1: -once exit status $status"; sed 's/^/    /' "$out.once" >&2; }
+  [[ $(padrao_value "$PLACES_DB" BRINDEX_ULTIMOENVIO) == 3 ]] || fail "$1: -once did not relay (send index not 3)"
+}
+
+echo "-- no client anywhere: -status lists each place and why"
+clear_client_places
+status=$(places_status "$WORK/places-none.txt")
+client_section "$WORK/places-none.txt" | sed 's/^/  /'
+grep -qF 'Arquivo                  : nenhum carregado' "$WORK/places-none.txt" || fail "no client: -status does not say so"
+grep -qF 'pasta do executável: C:\Zendrel Cliente\fbclient.dll: não existe' "$WORK/places-none.txt" ||
+  fail "no client: the executable's folder is not listed as tried"
+grep -qE 'caminho de busca do sistema: fbclient.dll: não encontrada \(erro 126' "$WORK/places-none.txt" ||
+  fail "no client: the system search is not listed with its error"
+[[ $status == 1 ]] || fail "no client: -status exit status $status instead of 1"
+status=0
+timeout 120 wine "$PLACES_SITE/Zendrel.exe" -once >/dev/null 2>&1 || status=$?
+[[ $status == 1 ]] || fail "no client: -once exit status $status instead of 1"
+# The log keeps its one line per failed connection, and nothing about bitness.
+log_lines=$(iconv -f WINDOWS-1252 -t UTF-8 "$PLACES_SITE/Zendrel.log" | grep -c ' - ' || true)
+[[ $log_lines == 1 ]] || fail "no client: $log_lines log lines instead of 1"
+
+echo "-- the client only in the folder of the registry's DefaultInstance"
+clear_client_places
+place_client native "$INSTANCE_DIR"
+register_instance
+expect_relay_through registry "${INSTANCE_DOS}fbclient.dll"
+
+echo "-- the client only in the folder of an installed Firebird service (a zip kit)"
+clear_client_places
+place_client native "$ZIP_KIT_DIR"
+wine sc create FirebirdServerZip binpath= "\"${ZIP_KIT_DOS}firebird.exe\" -s Zip" >/dev/null ||
+  fail "sc create FirebirdServerZip"
+expect_relay_through service "${ZIP_KIT_DOS}fbclient.dll"
+
+echo "-- a DLL without one of the functions is passed over for the next place"
+clear_client_places
+place_client native-incomplete "$PLACES_SITE"
+status=$(places_status "$WORK/places-incomplete.txt")
+grep -qF 'C:\Zendrel Cliente\fbclient.dll: não tem a função isc_dsql_fetch' "$WORK/places-incomplete.txt" ||
+  fail "incomplete DLL: -status does not name the missing function"
+place_client native "$INSTANCE_DIR"
+register_instance
+expect_relay_through "incomplete then registry" "${INSTANCE_DOS}fbclient.dll"
+
+echo "-- only a 32-bit client (a 32-bit Firebird): the 64-bit program says which build the site needs"
+clear_client_places
+place_client native32 "$INSTANCE_DIR"
+register_instance
+status=$(places_status "$WORK/places-32.txt")
+client_section "$WORK/places-32.txt" | sed 's/^/  /'
+[[ $status == 1 ]] || fail "32-bit client: -status exit status $status instead of 1"
+grep -qF "${INSTANCE_DOS}fbclient.dll: DLL de 32 bits, e este programa é de 64 bits (erro 193 do Windows" \
+  "$WORK/places-32.txt" || fail "32-bit client: -status does not say the DLL is 32-bit (error 193)"
+ADVICE='este computador precisa do Zendrel.exe de 32 bits (Zendrel-'
+grep -qF "$ADVICE" "$WORK/places-32.txt" || fail "32-bit client: -status does not name the 32-bit build"
+status=0
+timeout 120 wine "$PLACES_SITE/Zendrel.exe" -once >"$WORK/places-32.once" 2>&1 || status=$?
+echo "  -once: exit status $status"
+[[ $status == 1 ]] || fail "32-bit client: -once exit status $status instead of 1"
+iconv -f WINDOWS-1252 -t UTF-8 "$PLACES_SITE/Zendrel.log" | sed 's/\r$//' | sed '/^$/d' | sed 's/^/  /'
+log=$(iconv -f WINDOWS-1252 -t UTF-8 "$PLACES_SITE/Zendrel.log")
+[[ $(grep -c ' - ' <<<"$log") == 2 ]] || fail "32-bit client: the cycle did not write exactly its two lines"
+grep -qF 'Falha na conexão com o banco de dados!!!' <<<"$log" || fail "32-bit client: no connection failure line"
+grep -qF "$ADVICE" <<<"$log" || fail "32-bit client: the log does not name the 32-bit build"
+clear_client_places
+stop_platform
+echo "DROP DATABASE;" | isql-fb -q -user SYSDBA -password "$PASSWORD" "localhost/3050:$PLACES_DB" >/dev/null 2>&1 || true
+
 if ((${#FAILURES[@]})); then
   printf '\n%d failure(s) of the Windows build against the real server:\n' "${#FAILURES[@]}"
   printf '  %s\n' "${FAILURES[@]}"
   exit 1
 fi
-printf '\nThe Windows build relays under Wine: -once cases, -status and the service passed.\n'
+printf '\nThe Windows build relays under Wine: -once cases, -status, the service and the client places passed.\n'

@@ -9,6 +9,7 @@
 
 #include "api/api_settings.h"
 #include "api/request_address.h"
+#include "erp/client_load.h"
 #include "erp/database_error.h"
 #include "erp/site_settings.h"
 #include "service/database_credentials.h"
@@ -94,10 +95,15 @@ void TSrvZendrel::Timer1Timer() {
         CarregarParametrosConexao(kUsuarioBanco, kSenhaReserva);
         try {
           erp.Connquimero.Connect();
-        } catch (const std::exception& e) {
-          const auto* database_error = dynamic_cast<const DatabaseError*>(&e);
-          connect_failure = (database_error ? DatabaseFailureCause(*database_error) + ": " : std::string()) + e.what();
+        } catch (const std::exception& error) {
+          const auto* database_error = dynamic_cast<const DatabaseError*>(&error);
+          connect_failure =
+              (database_error ? DatabaseFailureCause(*database_error) + ": " : std::string()) + error.what();
           DoSaveLog("Falha na conexão com o banco de dados!!!");
+          // The one failure the operator can only mend by taking the other build.
+          if (database_error != nullptr && database_error->code() == DatabaseError::kClientWrongBitness) {
+            DoSaveLog(ClientBitnessAdvice(LoadFirebirdClientReport(erp.Connquimero.ClientLibrary())));
+          }
         }
       }
 

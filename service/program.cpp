@@ -173,7 +173,7 @@ int RunProgram(const std::vector<std::string>& args, const ModuleSettings& modul
   const std::unique_ptr<RelayLock> relay_lock = TakeRelayLock(line.mode, module_settings.locks);
   if (!relay_lock) {
     LetStopRequestsEndTheProcess();
-    return 1;
+    return line.mode == ProgramMode::Service ? host->RefuseRun() : 1;
   }
 
   auto loop = CreateMainLoop();

@@ -37,6 +37,11 @@ class ServiceHost {
   // timer off and returns once any cycle in progress has finished. Returns the
   // process's exit status.
   virtual int Run(PollTimer& timer, MainLoop& loop) = 0;
+
+  // A service process that may not run (another relay of this folder holds the lock)
+  // tells the service manager that its start failed, so that the manager's recovery
+  // tries again later. Returns the process's exit status (non-zero).
+  virtual int RefuseRun() = 0;
 };
 
 std::unique_ptr<ServiceHost> CreateServiceHost(ServiceHostOptions options = {});

@@ -206,6 +206,9 @@ class SystemdServiceHost final : public ServiceHost {
     }
   }
 
+  // systemd's Restart=on-failure counts the non-zero exit status.
+  int RefuseRun() override { return 1; }
+
   int Run(PollTimer& timer, MainLoop& loop) override {
     loop.QuitOnStopRequest([&timer] { timer.SetEnabled(false); });
     timer.SetEnabled(true);

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -69,6 +70,53 @@ std::wstring ServiceBinaryPath() {
   return path;
 }
 
+// The service's one-line description in the Services console: what it does and where
+// its log is, so that whoever finds it stopped knows where to look.
+std::wstring ServiceDescription() {
+  std::wstring folder;
+  try {
+    folder = ExecutableFolder().wstring();
+  } catch (const std::exception&) {
+    folder = L"a pasta do programa";
+  }
+  return Widen(
+             "Envia os movimentos das campanhas Brindex (pontos e top vendas) do banco do ERP à plataforma; "
+             "log em ") +
+         (std::filesystem::path(folder) / L"Zendrel.log").wstring();
+}
+
+// Recovery as the Linux unit's Restart=on-failure: the SCM starts the service again
+// 30 s after its process dies or stops with a non-zero exit code, every time (the
+// count of failures starts again after a day without one).
+constexpr DWORD kRestartDelayMs = 30000;
+constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
+
+void SetRecovery(SC_HANDLE service) {
+  std::wstring description = ServiceDescription();
+  SERVICE_DESCRIPTIONW description_info{description.data()};
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description_info)) {
+    throw SystemError(GetLastError());
+  }
+  // One action per failure, the last repeated for every later one: three restarts.
+  SC_ACTION actions[3] = {
+      {SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs}, {SC_ACTION_RESTART, kRestartDelayMs}};
+  SERVICE_FAILURE_ACTIONSW failure_actions{};
+  failure_actions.dwResetPeriod = kFailureCountResetSeconds;
+  failure_actions.cActions = 3;
+  failure_actions.lpsaActions = actions;
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure_actions)) {
+    throw SystemError(GetLastError());
+  }
+  // Without the flag the actions follow only a crash, not a start refused or a stop
+  // with an exit code. A service manager that does not know the setting (Wine's)
+  // still has the actions: written to the event log, not an install failure.
+  SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+  if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag)) {
+    ReportHostEvent(kServiceName,
+                    "Recuperação após saída com erro não configurada: " + SystemErrorText(GetLastError()));
+  }
+}
+
 ServiceHandle OpenServiceManager() {
   ServiceHandle manager(OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
   if (!manager) throw SystemError(GetLastError());
@@ -109,6 +157,13 @@ class ScmServiceHost final : public ServiceHost {
                                            SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr, nullptr,
                                            nullptr, L""));
       if (!service) throw SystemError(GetLastError());
+      try {
+        SetRecovery(service.get());
+      } catch (const std::exception&) {
+        // Registered without its recovery it could stay stopped for good: not installed.
+        DeleteService(service.get());
+        throw;
+      }
     } catch (const std::exception& e) {
       ShowMessage(fmt::format("Service \"{}\" failed to install with error: \"{}\"", kServiceDisplayName, e.what()),
                   MB_ICONERROR);
@@ -173,6 +228,18 @@ class ScmServiceHost final : public ServiceHost {
     return dispatcher_error == 0 ? 0 : 1;
   }
 
+  int RefuseRun() override {
+    running_host.store(this);
+    refused_ = true;
+    static wchar_t service_name[] = L"SrvZendrel";
+    SERVICE_TABLE_ENTRYW table[] = {{service_name, ServiceMain}, {nullptr, nullptr}};
+    // Returns once the service-main routine has reported STOPPED (at once when the
+    // process was started by hand: there is no SCM to tell).
+    StartServiceCtrlDispatcherW(table);
+    running_host.store(nullptr);
+    return 1;
+  }
+
  private:
   // The SCM's service-main routine, on a thread the dispatcher starts.
   static void WINAPI ServiceMain(DWORD, LPWSTR*) {
@@ -188,6 +255,13 @@ class ScmServiceHost final : public ServiceHost {
     status_handle_ = RegisterServiceCtrlHandlerW(L"SrvZendrel", ServiceController);
     if (status_handle_ == nullptr) {
       ReportHostEvent(kServiceName, SystemErrorText(GetLastError()));
+      return;
+    }
+    if (refused_) {
+      // Another relay of this folder runs: a failed start, which the SCM's recovery
+      // answers by trying again later.
+      exit_code_ = ERROR_SERVICE_ALREADY_RUNNING;
+      ReportStatus(SERVICE_STOPPED);
       return;
     }
     ReportStatus(SERVICE_START_PENDING);
@@ -317,7 +391,7 @@ class ScmServiceHost final : public ServiceHost {
         state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED
             ? 0
             : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
-    status.dwWin32ExitCode = 0;
+    status.dwWin32ExitCode = state == SERVICE_STOPPED ? exit_code_ : 0;
     status.dwServiceSpecificExitCode = 0;
     status.dwCheckPoint = checkpoint_;
     status.dwWaitHint = kWaitHintMs;
@@ -335,6 +409,9 @@ class ScmServiceHost final : public ServiceHost {
   std::atomic<DWORD> current_state_{SERVICE_STOPPED};
   bool terminated_ = false;
   std::atomic<DWORD> dispatcher_error_{0};
+  // Set before the dispatcher starts: this process does not run the service.
+  bool refused_ = false;
+  DWORD exit_code_ = 0;
 };
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "service/status_database.h"
 #include "service/status_last_cycle.h"
 #include "service/status_platform.h"
+#include "service/status_client.h"
 #include "service/status_printer.h"
 #include "service/stuck_campaign.h"
 #include "support/company_cnpj.h"
@@ -309,6 +310,7 @@ int ReportStatus(const fs::path& folder, const HostIdentity& host, const ApiSett
   Transaction read_only(connection, TransactionMode::ReadOnlyReadCommitted, true, std::chrono::seconds(5));
   // Read-only for both directions: nothing in this report can write the row.
   SettingsRow row(connection, read_only, read_only);
+  Append(problems, ReportFirebirdClient(print));
   Append(problems, ReportDatabase(print, folder, connection, row));
   if (row.Active()) {
     Append(problems, ReportCampaigns(print, row, connection, read_only, log_history.entries, last_cycle));

@@ -27,10 +27,12 @@ std::vector<std::string> MethodsAndPaths(const std::vector<RecordedRequest>& req
   return seen;
 }
 
+// The program runs from a folder whose name has accents, as a store's "Área de
+// Trabalho" or an ERP's folder may: the attachment must not depend on the folder.
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "zendrel-once-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "zendrel-once-Integração-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }

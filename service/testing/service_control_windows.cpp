@@ -1,6 +1,9 @@
 // A small service-control tool for the Windows tests: Wine's sc and net can start and
-// stop a service but not pause, continue or interrogate it.
+// stop a service but not pause, continue or interrogate it, nor show its recovery.
 //   service_control <pause|continue|interrogate|query> <service> [state]
+//   service_control recovery <service>
+// "recovery" prints the description, the failure actions and the flag that applies
+// them to non-zero exits, as QueryServiceConfig2W reads them back (or its error).
 // The service reports the state a control leads to on its own time (PAUSE_PENDING, then
 // PAUSED), so the tool waits, up to 60 s, for `state` when one is named, otherwise for
 // a state that is not pending. Prints the state reported last (RUNNING, PAUSED, ...;
@@ -27,6 +30,61 @@ const wchar_t* StateName(DWORD state) {
   }
 }
 
+void PrintUtf8(const std::wstring& text) {
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+// The configuration of `level`, or an empty buffer with the error in `error`.
+std::string QueryConfig(SC_HANDLE service, DWORD level, DWORD& error) {
+  DWORD needed = 0;
+  error = 0;
+  QueryServiceConfig2W(service, level, nullptr, 0, &needed);
+  std::string buffer(needed > 0 ? needed : 1, '\0');
+  if (!QueryServiceConfig2W(service, level, reinterpret_cast<BYTE*>(buffer.data()), static_cast<DWORD>(buffer.size()),
+                            &needed)) {
+    error = GetLastError();
+    return {};
+  }
+  return buffer;
+}
+
+void PrintRecovery(SC_HANDLE service) {
+  DWORD error = 0;
+  std::string buffer = QueryConfig(service, SERVICE_CONFIG_DESCRIPTION, error);
+  if (error != 0) {
+    std::wprintf(L"description=error %lu\n", error);
+  } else {
+    const auto* description = reinterpret_cast<const SERVICE_DESCRIPTIONW*>(buffer.data());
+    std::fflush(stdout);
+    PrintUtf8(L"description=" + std::wstring(description->lpDescription ? description->lpDescription : L"") + L"\n");
+    std::fflush(stdout);
+  }
+  buffer = QueryConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS, error);
+  if (error != 0) {
+    std::wprintf(L"failure_actions=error %lu\n", error);
+  } else {
+    const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer.data());
+    std::wprintf(L"failure_actions=reset:%lu", actions->dwResetPeriod);
+    for (DWORD i = 0; i < actions->cActions; ++i) {
+      const SC_ACTION& action = actions->lpsaActions[i];
+      std::wprintf(L" %ls:%lu", action.Type == SC_ACTION_RESTART ? L"restart" : L"other", action.Delay);
+    }
+    std::wprintf(L"\n");
+  }
+  buffer = QueryConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, error);
+  if (error != 0) {
+    std::wprintf(L"failure_actions_flag=error %lu\n", error);
+  } else {
+    std::wprintf(
+        L"failure_actions_flag=%d\n",
+        reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer.data())->fFailureActionsOnNonCrashFailures);
+  }
+}
+
 int Fail(const wchar_t* step) {
   std::fwprintf(stderr, L"%ls failed: error %lu\n", step, GetLastError());
   return 1;
@@ -48,7 +106,7 @@ int wmain(int argc, wchar_t** argv) {
     control = SERVICE_CONTROL_CONTINUE;
   else if (action == L"interrogate")
     control = SERVICE_CONTROL_INTERROGATE;
-  else if (action != L"query")
+  else if (action != L"query" && action != L"recovery")
     return 2;
 
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -60,7 +118,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   SERVICE_STATUS status{};
   int result = 0;
-  if (control != 0 && !ControlService(service, control, &status)) {
+  if (action == L"recovery") {
+    PrintRecovery(service);
+  } else if (control != 0 && !ControlService(service, control, &status)) {
     result = Fail(L"ControlService");
   } else {
     const ULONGLONG deadline = GetTickCount64() + 60000;
@@ -80,6 +140,8 @@ int wmain(int argc, wchar_t** argv) {
                    status.dwWaitHint);
       // A stop in progress shows its progress, which must rise while it lasts.
       if (status.dwCurrentState == SERVICE_STOP_PENDING) std::wprintf(L" checkpoint=%lu", status.dwCheckPoint);
+      // A start that failed says why.
+      if (status.dwCurrentState == SERVICE_STOPPED) std::wprintf(L" exit=%lu", status.dwWin32ExitCode);
       std::wprintf(L"\n");
     }
   }

@@ -6,7 +6,7 @@
 WINE_RELAY_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # The Debian packages that building the DLL and running the Windows build need.
-WINE_RELAY_PACKAGES=(g++-mingw-w64-x86-64 wine64 wine wine64-tools libwine-dev libfbclient2)
+WINE_RELAY_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine wine64-tools libwine-dev libfbclient2)
 
 # Installs those of WINE_RELAY_PACKAGES (and of the extra names given) that are missing.
 install_wine_relay_packages() {

@@ -39,6 +39,7 @@ HOST ISC_STATUS isc_dsql_sql_info(ISC_STATUS*, FB_API_HANDLE*, short, const char
 HOST ISC_STATUS fb_cancel_operation(ISC_STATUS*, FB_API_HANDLE*, unsigned short);
 HOST ISC_LONG fb_interpret(char*, unsigned int, const ISC_STATUS**);
 HOST ISC_LONG isc_vax_integer(const char*, short);
+HOST void isc_get_client_version(char*);
 
 /* The host client installs SIGINT and SIGTERM handlers of its own at its first
  * attachment; they shut the client down under the program that uses it, and under Wine
@@ -137,3 +138,5 @@ ISC_LONG WINAPI relay_fb_interpret(char* buffer, unsigned int buffer_length, con
 }
 
 ISC_LONG WINAPI relay_isc_vax_integer(const char* bytes, short length) { return isc_vax_integer(bytes, length); }
+
+void WINAPI relay_isc_get_client_version(char* buffer) { isc_get_client_version(buffer); }
