@@ -18,9 +18,9 @@ constexpr int kAccepted = 200;
 void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send) {
   if (send.stop != nullptr && send.stop->Take()) return;
   std::int64_t highest = std::numeric_limits<std::int64_t>::max();
-  // Where the read itself waits for a till, there is nothing to wait for first.
   CycleProgress* const progress = send.progress;
   std::string holders;
+  // Where the read itself waits for a till, there is nothing to wait for first.
   if (erp.settle_pending_holders && ReadCommittedPassesUncommittedInserts(erp.Connquimero) &&
       !AwaitPendingSettled(erp.Connquimero, send.table, erp.TransPendentes.lock_timeout(), send.log_prefix, highest,
                            &holders)) {
@@ -65,8 +65,9 @@ void SendPending(ErpComponents& erp, std::int32_t from, const PendingSend& send)
         answer = reply.status;
         if (answer == kAccepted) {
           accepted = true;
-          if (progress) progress->MovementAccepted(send.campaign, number);
+          // The index first: nothing may stand between an acceptance and its index write.
           move_index();
+          if (progress) progress->MovementAccepted(send.campaign, number);
         } else if (progress) {
           progress->MovementRefused(send.campaign, number, reply.status, reply.message);
         }
