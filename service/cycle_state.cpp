@@ -22,6 +22,8 @@ constexpr struct {
     {CycleEnd::kDone, "concluido"},
     {CycleEnd::kNotServer, "nao_e_o_servidor"},
     {CycleEnd::kDatabaseUnreachable, "banco_inacessivel"},
+    {CycleEnd::kDatabaseHeld, "banco_em_uso_por_outro_zendrel"},
+    {CycleEnd::kInterrupted, "interrompido"},
     {CycleEnd::kError, "erro"},
 };
 

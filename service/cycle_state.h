@@ -19,6 +19,8 @@ enum class CycleEnd {
   kDone,                 // every step came to its end
   kNotServer,            // this machine is not the database server: nothing was done
   kDatabaseUnreachable,  // neither password opened the database
+  kDatabaseHeld,         // another relay held the database's lock: nothing was done
+  kInterrupted,          // a stop request ended the run between two movements
   kError,                // an exception left the cycle (`error` holds its text)
 };
 

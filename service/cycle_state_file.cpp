@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "support/log_file.h"
+#include "support/service_account.h"
 
 namespace zendrel {
 namespace {
@@ -27,9 +28,20 @@ std::string PathText(const fs::path& path) {
 
 // The one place a state file comes into being, so that whatever a host needs for a
 // new file (its owner) is done here.
+// The temporary file is new, under a random name: one that exists already (a link
+// planted in the folder the service's user may write, for a run as root to write
+// through) is refused, never opened.
 std::ofstream CreateStateFile(const fs::path& path) {
+  std::error_code error;
+  if (fs::symlink_status(path, error).type() != fs::file_type::not_found) {
+    throw std::runtime_error("já existe " + PathText(path));
+  }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("não foi possível criar " + PathText(path));
+  // A file a run as root makes must stay one the service's user can replace.
+  if (const std::string refused = GiveToServiceUser(path); !refused.empty()) {
+    throw std::runtime_error(fmt::format("não foi possível dar {} ao usuário do serviço: {}", PathText(path), refused));
+  }
   return out;
 }
 

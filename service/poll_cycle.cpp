@@ -161,6 +161,10 @@ void TSrvZendrel::Timer1Timer() {
     cycle_state_.CycleEnded(CycleEnd::kNotServer);
   } else if (!last_cycle_.connected) {
     cycle_state_.CycleEnded(CycleEnd::kDatabaseUnreachable, connect_failure);
+  } else if (!last_cycle_.database_held.empty()) {
+    cycle_state_.CycleEnded(CycleEnd::kDatabaseHeld, last_cycle_.database_held);
+  } else if (run_stop_.taken) {
+    cycle_state_.CycleEnded(CycleEnd::kInterrupted);
   } else {
     cycle_state_.CycleEnded(CycleEnd::kDone);
   }

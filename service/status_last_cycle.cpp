@@ -27,6 +27,8 @@ std::string EndText(const CycleState& state) {
     case CycleEnd::kNotServer: return "nada feito: este computador não era o servidor do banco";
     case CycleEnd::kDatabaseUnreachable:
       return "o banco de dados não foi alcançado" + (state.error.empty() ? std::string() : ": " + state.error);
+    case CycleEnd::kDatabaseHeld: return "nada feito: " + state.error;
+    case CycleEnd::kInterrupted: return "interrompido entre dois movimentos (o restante fica para o ciclo seguinte)";
     case CycleEnd::kError: return "terminou com um erro: " + state.error;
   }
   return {};
