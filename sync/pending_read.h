@@ -21,8 +21,8 @@ namespace zendrel {
 // number is settled, and gives that number in `highest` (the lowest value when the
 // table is empty). Returns false (after one log line with `log_prefix`) when
 // transactions still held movements at the time-out; other failures throw.
-bool AwaitPendingSettled(Connection& connection, const PendingTable& table, std::chrono::seconds timeout,
-                         std::string_view log_prefix, std::int64_t& highest);
+bool AwaitPendingSettled(Connection& connection, MonitoringMarker& marker, const PendingTable& table, bool knows_states,
+                         std::chrono::seconds timeout, std::string_view log_prefix, std::int64_t& highest);
 
 // Opens `query`. Returns false (after one log line with `log_prefix`) when the rows
 // are held by an ERP transaction past the lock time-out; other failures throw.
