@@ -10,13 +10,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
@@ -24,10 +27,15 @@
 #include "api/api_settings.h"
 #include "api/testing/fake_platform.h"
 #include "bench/bare_relay.h"
+#include "erp/query.h"
 #include "erp/testing/test_database.h"
+#include "erp/transaction.h"
 #include "service/service_module.h"
 #include "support/clock.h"
 #include "support/log_file.h"
+#include "sync/monitoring_marker.h"
+#include "sync/pending_holders.h"
+#include "sync/pending_window.h"
 
 namespace zendrel::bench {
 namespace {
@@ -398,6 +406,118 @@ void MeasureRefresh(FakePlatform& platform, Report& report) {
   report.Ratio("refresh_10k_ratio", refresh_best / bare_best, 1.3);
 }
 
+// The wait for the ERP's tills on a server that reads in READ CONSISTENCY mode (Firebird
+// 4 and 5 by default), both figures measured side by side in one run:
+//  - fb4_wait_ratio: the pending step of a cycle (the window of committed numbers, the
+//    wait when there is a gap, the read of the rows it may send) with 10 retaining tills
+//    idle after a sale committed with retain and no gap, against the same step with no
+//    till;
+//  - fb4_till_slowdown: a till's insert and commit while the relay waits at a gap (held
+//    by another till's open insert), against the same till alone.
+void MeasureFb4Wait(Report& report) {
+  TestDatabase db;
+  Connection relay;
+  db.ConfigureConnection(relay);
+  relay.Connect();
+  PendingServerFacts facts;
+  Require(facts.ReadPassesUncommittedInserts(relay),
+          "fb4: this server's read waits for uncommitted rows itself (run on Firebird 4 with ReadConsistency 1)");
+  const bool knows_states = facts.KnowsTransactionStates(relay);
+  MonitoringMarker marker(relay);
+  db.Execute(
+      "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50) DO BEGIN "
+      "INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, VALOR) VALUES ('1', 'VV', 1); I = I + 1; END END");
+  // A sale of a till: the retained transaction keeps its insert count for the table.
+  constexpr const char* kSale = "INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, VALOR) VALUES ('3', 'VV', 1)";
+  const auto pending_step = [&] {
+    const PendingWindow window = ReadPendingWindow(relay, kPontosTable, 0);
+    std::int64_t up_to = window.consecutive_up_to;
+    if (window.HasGap()) {
+      const PendingSettlement settlement =
+          SettlePending(relay, marker, kPontosTable, knows_states, std::chrono::milliseconds(60000));
+      up_to = settlement.highest.value_or(up_to);
+    }
+    Transaction transaction(relay, TransactionMode::ReadOnlyReadCommitted, true);
+    Query query(relay, transaction);
+    query.SetSQL(fmt::format("SELECT * FROM BRINDEX_PONTOS WHERE MOVIMENTO > 0 AND MOVIMENTO <= {}", up_to));
+    int rows = 0;
+    for (query.Open(); !query.Eof(); query.Next()) ++rows;
+    query.Close();
+    Require(rows == window.count, "fb4: the pending step did not read every committed row");
+  };
+  std::vector<std::unique_ptr<testing::SqlSession>> tills;
+  for (int i = 0; i < 10; ++i) {
+    tills.push_back(db.OpenSession());
+    tills.back()->Execute(kSale);
+    tills.back()->Execute("COMMIT RETAIN");
+  }
+  // Interleaved rounds, so that the machine's load falls on both sides alike.
+  std::vector<double> with_tills;
+  std::vector<double> without_tills;
+  for (int round = 0; round < 15; ++round) {
+    with_tills.push_back(SecondsOf([&] {
+      for (int i = 0; i < 20; ++i) pending_step();
+    }));
+    for (auto& till : tills) till->Rollback();
+    without_tills.push_back(SecondsOf([&] {
+      for (int i = 0; i < 20; ++i) pending_step();
+    }));
+    for (auto& till : tills) {
+      till->Execute(kSale);
+      till->Execute("COMMIT RETAIN");
+    }
+  }
+  const auto median = [](std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  };
+  report.Line("fb4_pending_step_with_idle_tills", median(with_tills) / 20 * 1000, "ms");
+  report.Line("fb4_pending_step_without_tills", median(without_tills) / 20 * 1000, "ms");
+  report.Ratio("fb4_wait_ratio", median(with_tills) / median(without_tills), 1.1);
+  tills.clear();
+
+  // A gap that stays: a till's open insert below a committed one.
+  auto holder = db.OpenSession();
+  holder->Execute("INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, VALOR) VALUES ('1', 'VV', 1)");
+  db.Execute("INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, VALOR) VALUES ('1', 'VV', 1)");
+  auto till = db.OpenSession();
+  const auto insert_block = [&] {
+    return SecondsOf([&] {
+      for (int i = 0; i < 20; ++i) {
+        till->Execute("INSERT INTO BRINDEX_PONTOS (CPF, TIPOMOVIMENTO, VALOR) VALUES ('2', 'VV', 1)");
+        till->Commit();
+      }
+    });
+  };
+  std::vector<double> while_waiting;
+  std::vector<double> alone;
+  int looks = 0;
+  for (int round = 0; round < 15; ++round) {
+    alone.push_back(insert_block());
+    // The relay waits at the gap for as long as the block lasts and a little more.
+    std::atomic<bool> done{false};
+    std::thread waiting([&] {
+      Connection relay_at_gap;
+      db.ConfigureConnection(relay_at_gap);
+      relay_at_gap.Connect();
+      MonitoringMarker gap_marker(relay_at_gap);
+      while (!done) {
+        looks +=
+            SettlePending(relay_at_gap, gap_marker, kPontosTable, knows_states, std::chrono::milliseconds(1500)).looks;
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    while_waiting.push_back(insert_block());
+    done = true;
+    waiting.join();
+  }
+  holder->Rollback();
+  report.Line("fb4_till_insert_alone", median(alone) / 20 * 1000, "ms");
+  report.Line("fb4_till_insert_while_waiting", median(while_waiting) / 20 * 1000, "ms");
+  report.Line("fb4_wait_looks", looks, "looks");
+  report.Ratio("fb4_till_slowdown", median(while_waiting) / median(alone), 1.1);
+}
+
 int Main(int argc, char** argv) {
   const std::vector<std::string> only(argv + 1, argv + argc);
   const auto wanted = [&](const std::string& name) {
@@ -412,6 +532,8 @@ int Main(int argc, char** argv) {
     if (wanted("drain")) MeasureDrain(platform, report);
     if (wanted("log")) MeasureLog(report);
     if (wanted("refresh")) MeasureRefresh(platform, report);
+    // Only on request: it needs a Firebird 4 server (scripts/bench runs it there).
+    if (std::find(only.begin(), only.end(), "fb4") != only.end()) MeasureFb4Wait(report);
   } catch (const std::exception& e) {
     std::cerr << "bench: " << e.what() << std::endl;
     report.Summary();

@@ -62,7 +62,7 @@ class Connection {
   // The client library that Connect loads; the host's default unless a test names
   // another one.
   void SetClientLibrary(std::string library_name) { client_library_ = std::move(library_name); }
-  const std::string& ClientLibrary() const { return client_library_; }
+  const std::string& client_library() const { return client_library_; }
   void SetReconnectPolicy(ReconnectPolicy policy) { policy_ = policy; }
 
   // Counts attachments: a handle taken under an older generation is dead.

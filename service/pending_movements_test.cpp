@@ -12,18 +12,26 @@
 namespace zendrel::testing {
 namespace {
 
+std::vector<std::string> Legados(const std::vector<RecordedRequest>& postings) {
+  std::vector<std::string> legados;
+  for (const RecordedRequest& r : postings) legados.push_back(FormField(r.body, "legado"));
+  return legados;
+}
+
 class PendingMovements : public PollCycle {
  protected:
   // Runs one cycle while `till_action` runs on another thread once the cycle is waiting
   // for the till's uncommitted row of `table`, so the action is what ends the wait.
-  void RunCycleWhileATill(const std::string& table, const std::function<void()>& till_action) {
+  // Where the cycle waits before its read, it has then posted exactly the movements
+  // below the first missing number (`posted_before_the_wait`, their legado codes).
+  void RunCycleWhileATill(const std::string& table, const std::function<void()>& till_action,
+                          const std::vector<std::string>& posted_before_the_wait = {}) {
     const bool waits_before_reading = RelayWaitsBeforeItReads();
     std::thread till([&] {
       const bool waiting = Eventually([&] { return CycleIsWaitingOn(table, waits_before_reading); });
       EXPECT_TRUE(waiting) << "the cycle never waited for the till's row of " << table;
-      // Waiting before the read, the cycle has posted nothing of the campaign yet.
       if (waits_before_reading) {
-        EXPECT_TRUE(Postings().empty()) << "the cycle posted before it waited";
+        EXPECT_EQ(Legados(Postings()), posted_before_the_wait) << "the cycle waited before the wrong movement";
       }
       till_action();
     });
@@ -33,8 +41,8 @@ class PendingMovements : public PollCycle {
 
   // Where a read-committed read waits for an uncommitted insert (Firebird 3, and later
   // versions with ReadConsistency 0), the cycle waits inside its read of the movements.
-  // Where it passes over one, the cycle first reads the table's highest committed number
-  // and waits for the tills below it, and reads the movements only after that wait.
+  // Where it passes over one, the cycle sends what lies below the first missing number
+  // and then waits for the tills, before it reads on.
   bool RelayWaitsBeforeItReads() const {
     Connection connection;
     db_->ConfigureConnection(connection);
@@ -42,12 +50,15 @@ class PendingMovements : public PollCycle {
     return ReadCommittedPassesUncommittedInserts(connection);
   }
 
-  // A read that waits is a statement still running. The wait before the read is a series
-  // of short looks at the monitoring tables, too short to be caught running on a busy
-  // machine; what lasts is that the cycle has read the table without inserting into it.
+  // A read that waits is a statement still running. The wait before the read holds the
+  // snapshot of its marker attachment for as long as it lasts: that snapshot's
+  // statement stays prepared until the wait ends.
   bool CycleIsWaitingOn(const std::string& table, bool waits_before_reading) const {
-    return waits_before_reading ? db_->AnotherAttachmentHasReadWithoutInserting(table)
-                                : db_->AnotherAttachmentIsRunningOn(table);
+    if (!waits_before_reading) return db_->AnotherAttachmentIsRunningOn(table);
+    const auto markers = db_->SelectInteger(
+        "SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+        "AND MON$SQL_TEXT CONTAINING 'FROM MON$DATABASE INTO'");
+    return markers.value_or(0) > 0;
   }
 
   // The next movement number is `number` + 1 (RESTART WITH means that on Firebird 3
@@ -67,12 +78,6 @@ class PendingMovements : public PollCycle {
       "VALUES ('2026-12-10', '10:00:00', 'V', 1, '789', 1, {})";
 };
 
-std::vector<std::string> Legados(const std::vector<RecordedRequest>& postings) {
-  std::vector<std::string> legados;
-  for (const RecordedRequest& r : postings) legados.push_back(FormField(r.body, "legado"));
-  return legados;
-}
-
 TEST_F(PendingMovements, AMovementCommittedWhileTheCycleWaitsIsSentInOrder) {
   CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
   InsertPontos(1, "VV", 500, "10");
@@ -83,7 +88,7 @@ TEST_F(PendingMovements, AMovementCommittedWhileTheCycleWaitsIsSentInOrder) {
   till_b->Execute(fmt::format(kInsertPontos, 202));  // takes 202
   till_b->Commit();
 
-  RunCycleWhileATill("BRINDEX_PONTOS", [&] { till_a->Commit(); });
+  RunCycleWhileATill("BRINDEX_PONTOS", [&] { till_a->Commit(); }, {"500"});
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"500", "201", "202"}));
   EXPECT_EQ(PontosIndex(), 202);
@@ -153,6 +158,51 @@ TEST_F(PendingMovements, ARolledBackInsertLeavesAHoleThatIsPassed) {
 
   EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"1", "203"})) << ::testing::PrintToString(Log());
   EXPECT_EQ(PontosIndex(), 203);
+}
+
+// A till that keeps one transaction all day and commits with retain keeps its insert
+// count, and one that has been silent since before a wait may show data from before an
+// insert; neither matters when no number is missing: nothing can still appear below the
+// highest committed one, so the cycle sends everything without waiting. The wait's
+// time-out is short, so a cycle that waited anyway would give up and log.
+TEST_F(PendingMovements, NoMissingNumberSendsEverythingPastIdleRetainingTills) {
+  pending_lock_timeout_ = std::chrono::seconds(3);
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
+  InsertPontos(1, "VV", 501, "10");
+  InsertPontos(2, "VV", 502, "10");
+  LastPontosNumberTaken(2);
+  auto retaining = db_->OpenSession();
+  retaining->Execute(fmt::format(kInsertPontos, 503));  // 3
+  retaining->Execute("COMMIT RETAIN");
+  auto retaining_again = db_->OpenSession();
+  retaining_again->Execute(fmt::format(kInsertPontos, 504));  // 4
+  retaining_again->Execute("COMMIT RETAIN");
+  retaining_again->Execute("INSERT INTO FUNCIONARIOS (CODIGO) VALUES (7)");  // goes on writing elsewhere
+
+  EXPECT_TRUE(RunCycle()) << last_error_;
+
+  EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"501", "502", "503", "504"}));
+  EXPECT_EQ(PontosIndex(), 4);
+  EXPECT_FALSE(fs::exists(log_path_)) << ::testing::PrintToString(Log());
+}
+
+// Rows below the first missing number go before the wait; the wait is only for what
+// lies past it.
+TEST_F(PendingMovements, RowsBelowTheFirstGapGoAtOnceAndTheRestAfterTheWait) {
+  CreateDatabase("BRINDEX_ULTIMOENVIO = 0");
+  InsertPontos(1, "VV", 501, "10");
+  InsertPontos(2, "VV", 502, "10");
+  LastPontosNumberTaken(2);
+  auto till_a = db_->OpenSession();
+  auto till_b = db_->OpenSession();
+  till_a->Execute(fmt::format(kInsertPontos, 503));  // 3, not committed yet
+  till_b->Execute(fmt::format(kInsertPontos, 504));  // 4
+  till_b->Commit();
+
+  RunCycleWhileATill("BRINDEX_PONTOS", [&] { till_a->Commit(); }, {"501", "502"});
+
+  EXPECT_EQ(Legados(Postings()), (std::vector<std::string>{"501", "502", "503", "504"}));
+  EXPECT_EQ(PontosIndex(), 4);
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ void TSrvZendrel::Timer1Timer() {
           DoSaveLog("Falha na conexão com o banco de dados!!!");
           // The one failure the operator can only mend by taking the other build.
           if (database_error != nullptr && database_error->code() == DatabaseError::kClientWrongBitness) {
-            DoSaveLog(ClientBitnessAdvice(LoadFirebirdClientReport(erp.Connquimero.ClientLibrary())));
+            DoSaveLog(ClientBitnessAdvice(LoadFirebirdClientReport(erp.Connquimero.client_library())));
           }
         }
       }
@@ -151,6 +151,7 @@ void TSrvZendrel::Timer1Timer() {
   });
   CleanupStep(cleanup_failure, [&] { erp.TBMovTopVendas.Close(); });
   CleanupStep(cleanup_failure, [&] { erp.Connquimero.Disconnect(); });
+  CleanupStep(cleanup_failure, [&] { erp.pending_marker.Detach(); });
   database_lock.reset();
   // Whatever failed, the polling goes on.
   Timer1->SetEnabled(true);

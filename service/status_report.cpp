@@ -31,6 +31,7 @@
 #include "support/log_file.h"
 #include "support/text.h"
 #include "support/text_codec.h"
+#include "sync/pending_hold_report.h"
 #include "sync/pending_holders.h"
 #include "sync/settings_columns.h"
 
@@ -144,14 +145,10 @@ void ReportFirstPending(StatusPrinter& print, const Campaign& campaign, Connecti
   print.Line("Retida", retention.text);
 }
 
-// The other transactions that would hold the campaign's next send back now, one a line.
-std::string HoldersText(Connection& connection, const PendingTable& table) {
+// What would hold the campaign's next send back now, by the send loop's own rules.
+std::string HoldersText(Connection& connection, const PendingTable& table, std::int32_t index) {
   try {
-    const auto holders = ListPendingHolders(connection, table, TransactionNumberNow(connection));
-    if (holders.empty()) return "nenhuma transação do ERP";
-    std::string text;
-    for (const PendingHolder& holder : holders) text += (text.empty() ? "" : "\n") + DescribeHolder(holder);
-    return text;
+    return DescribePendingHolds(connection, table, index);
   } catch (const std::exception& e) {
     return "não foi possível ver: " + Short(e.what());
   }
@@ -182,7 +179,7 @@ void ReportCampaignData(StatusPrinter& print, const Campaign& campaign, const Se
     query.SetSQL(campaign.top_sales ? kPendingTopVendas : kPendingPontos);
     print.Line("Pendentes", PendingText(query, campaign.top_sales ? "SEQUENCIAL" : "MOVIMENTO", index));
     ReportFirstPending(print, campaign, connection, read_only, index, log_entries, last_cycle);
-    print.Line("Retido por", HoldersText(connection, campaign.top_sales ? kTopVendasTable : kPontosTable));
+    print.Line("Retido por", HoldersText(connection, campaign.top_sales ? kTopVendasTable : kPontosTable, index));
   }
   ReportCampaignLastCycle(print, last_cycle, campaign.top_sales);
 

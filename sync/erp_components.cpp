@@ -17,7 +17,8 @@ ErpComponents::ErpComponents(const ErpComponentSettings& settings)
       TBMovimentoPontos(Connquimero, TransPendentes),
       TBUltimoMovimento(Connquimero, TransReadOnly),
       TBComandos(Connquimero, TRComandos),
-      TBMovTopVendas(Connquimero, TransPendentes) {
+      TBMovTopVendas(Connquimero, TransPendentes),
+      pending_marker(Connquimero) {
   TBVerificaMovimentacao.SetSQL(S3);
   TBMovimentoPontos.SetSQL(S4);
   TBUltimoMovimento.SetSQL(S5);

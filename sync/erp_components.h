@@ -9,6 +9,8 @@
 #include "erp/query.h"
 #include "erp/settings_row.h"
 #include "erp/transaction.h"
+#include "sync/monitoring_marker.h"
+#include "sync/pending_holders.h"
 
 namespace zendrel {
 
@@ -46,6 +48,11 @@ struct ErpComponents {
   Query TBUltimoMovimento;
   Query TBComandos;
   Query TBMovTopVendas;
+
+  // What the server answers about its reads, asked once per attachment, and the
+  // second attachment whose snapshot marks the start of a wait for the ERP's tills.
+  PendingServerFacts pending_facts;
+  MonitoringMarker pending_marker;
 };
 
 }  // namespace zendrel

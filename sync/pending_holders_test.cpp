@@ -10,7 +10,10 @@
 #include <future>
 #include <thread>
 
+#include "erp/query.h"
 #include "erp/testing/test_database.h"
+#include "erp/transaction.h"
+#include "sync/monitoring_marker.h"
 
 namespace zendrel {
 namespace {
@@ -30,6 +33,32 @@ class PendingHoldersTest : public ::testing::Test {
     relay_.Connect();
   }
 
+  PendingSettlement Settle(const PendingTable& table, std::chrono::milliseconds timeout) {
+    return SettlePending(relay_, marker_, table, facts_.KnowsTransactionStates(relay_), timeout);
+  }
+
+  // The holders of `table` as a settlement that began now would meet them at its first
+  // look, the marker placed.
+  std::vector<PendingHolder> HoldersAtAGapNow(const PendingTable& table) {
+    return PendingHoldersNow(relay_, marker_, table, facts_.KnowsTransactionStates(relay_));
+  }
+
+  // Another monitoring client (a tool, -status) takes a snapshot: every attachment that
+  // made a call since its last write writes its data now, and not again until its next
+  // call.
+  void AnotherClientLooksAtTheMonitoringTables() const {
+    auto observer = db_.OpenSession();
+    observer->Execute("EXECUTE BLOCK AS DECLARE N INTEGER; BEGIN SELECT COUNT(*) FROM MON$TRANSACTIONS INTO N; END");
+    observer->Rollback();
+  }
+
+  static bool Lists(const std::vector<PendingHolder>& holders, std::int64_t transaction) {
+    for (const PendingHolder& holder : holders) {
+      if (holder.transaction_id == transaction) return true;
+    }
+    return false;
+  }
+
   // The holders of `table` as a transaction started now would see them.
   std::vector<PendingHolder> HoldersNow(const PendingTable& table) {
     return ListPendingHolders(relay_, table, TransactionNumberNow(relay_));
@@ -42,6 +71,8 @@ class PendingHoldersTest : public ::testing::Test {
 
   TestDatabase db_;
   Connection relay_;
+  MonitoringMarker marker_{relay_};
+  PendingServerFacts facts_;
 };
 
 TEST_F(PendingHoldersTest, AnUncommittedInsertHoldsItsTableOnly) {
@@ -147,7 +178,7 @@ TEST_F(PendingHoldersTest, ASettlementWaitsForTheTillsAndPassesRolledBackHoles) 
         till_a->Rollback();
       }
     });
-    const PendingSettlement settlement = SettlePending(relay_, kPontosTable, std::chrono::seconds(30));
+    const PendingSettlement settlement = Settle(kPontosTable, std::chrono::seconds(30));
     const auto waited = std::chrono::steady_clock::now() - started;
     ends.get();
     EXPECT_TRUE(settlement.still_holding.empty());
@@ -161,17 +192,21 @@ TEST_F(PendingHoldersTest, ASettlementGivesUpAtTheTimeOutNamingTheHolder) {
   auto till = db_.OpenSession();
   till->Execute(kInsertPontos);
   const auto started = std::chrono::steady_clock::now();
-  const PendingSettlement settlement = SettlePending(relay_, kPontosTable, std::chrono::seconds(1));
+  const PendingSettlement settlement = Settle(kPontosTable, std::chrono::seconds(3));
   const auto waited = std::chrono::steady_clock::now() - started;
   ASSERT_EQ(settlement.still_holding.size(), 1U);
   EXPECT_TRUE(settlement.still_holding[0].inserted);
-  EXPECT_GE(waited, milliseconds(1000));
-  EXPECT_LT(waited, std::chrono::seconds(20));
+  EXPECT_GE(waited, milliseconds(3000));
+  EXPECT_LT(waited, std::chrono::seconds(30));
+  // The pauses double from 100 ms up to 1 s: looks at about 0, 0.1, 0.3, 0.7, 1.5,
+  // 2.5 and 3 s. A slow machine makes fewer; pauses that stayed at 100 ms would make 30.
+  EXPECT_GE(settlement.looks, 2);
+  EXPECT_LE(settlement.looks, 9);
 }
 
 TEST_F(PendingHoldersTest, AnEmptyTableHasNoHighestNumber) {
   if (!RelaySettlesHere()) GTEST_SKIP() << kNoSettling;
-  const PendingSettlement settlement = SettlePending(relay_, kPontosTable, std::chrono::seconds(5));
+  const PendingSettlement settlement = Settle(kPontosTable, std::chrono::seconds(5));
   EXPECT_FALSE(settlement.highest.has_value());
   EXPECT_TRUE(settlement.still_holding.empty());
 }
@@ -197,6 +232,98 @@ TEST_F(PendingHoldersTest, AStatementStillRunningHoldsUntilItEnds) {
   EXPECT_TRUE(seen) << "a running statement of a read-write transaction was never listed";
   EXPECT_TRUE(HoldersNow(kPontosTable).empty()) << "an idle transaction without inserts still holds";
   till->Rollback();
+}
+
+TEST_F(PendingHoldersTest, TheServerIsAskedAboutItsReadsOncePerAttachment) {
+  PendingServerFacts facts;
+  const bool passes = facts.ReadPassesUncommittedInserts(relay_);
+  const bool knows_states = facts.KnowsTransactionStates(relay_);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(facts.ReadPassesUncommittedInserts(relay_), passes);
+    EXPECT_EQ(facts.KnowsTransactionStates(relay_), knows_states);
+  }
+  EXPECT_EQ(facts.questions(), 1);
+  EXPECT_EQ(passes, ReadCommittedPassesUncommittedInserts(relay_));
+  // A new attachment may be to another server.
+  relay_.Disconnect();
+  relay_.Connect();
+  EXPECT_EQ(facts.ReadPassesUncommittedInserts(relay_), passes);
+  EXPECT_EQ(facts.questions(), 2);
+}
+
+TEST_F(PendingHoldersTest, ACursorBetweenTwoFetchesOfAProcedureThatInsertsLaterHolds) {
+  // The procedure takes a number, hands rows out, and inserts the movement only after
+  // the last of them: while the till has not fetched them all, the number is taken and
+  // no row is stored.
+  db_.Execute(
+      "CREATE PROCEDURE TAKE_THEN_INSERT RETURNS (N BIGINT) AS DECLARE I INTEGER = 0; BEGIN "
+      "N = NEXT VALUE FOR GEN_BRINDEX_PONTOS; "
+      "WHILE (I < 100000) DO BEGIN I = I + 1; SUSPEND; END "
+      "INSERT INTO BRINDEX_PONTOS (MOVIMENTO, CPF, TIPOMOVIMENTO, VALOR) VALUES (:N, '1', 'VV', 1); END");
+  Connection till;
+  db_.ConfigureConnection(till);
+  till.Connect();
+  Transaction sale(till, TransactionMode::ReadWriteReadCommitted, false);
+  sale.StartTransaction();
+  Query cursor(till, sale);
+  cursor.SetSQL("SELECT N FROM TAKE_THEN_INSERT");
+  cursor.Open();
+  const auto holders = HoldersNow(kPontosTable);
+  ASSERT_EQ(holders.size(), 1U) << "a cursor waiting for its next fetch was not counted";
+  EXPECT_TRUE(holders[0].executing);
+  EXPECT_FALSE(holders[0].inserted);
+  cursor.Close();
+  sale.Rollback();
+  EXPECT_TRUE(HoldersNow(kPontosTable).empty());
+}
+
+// The marker: the monitoring data of an attachment that has made no call since before
+// the marker may have been written at the start of its last call, before an insert, so
+// each of its read-write transactions holds until its next call. Each case leaves a
+// till with a read-write transaction that holds nothing of the campaign.
+TEST_F(PendingHoldersTest, AnAttachmentSilentSinceBeforeTheMarkerHoldsUntilItsNextCall) {
+  struct Case {
+    const char* name;
+    // The till's data was written after its last call (and so is not written again
+    // before its next one).
+    bool written_since_its_last_call;
+  };
+  for (const Case c : {Case{"written since its last call", true}, Case{"not written since its last call", false}}) {
+    SCOPED_TRACE(c.name);
+    auto till = db_.OpenSession();
+    till->Execute("INSERT INTO FUNCIONARIOS (CODIGO) VALUES (1)");
+    if (c.written_since_its_last_call) AnotherClientLooksAtTheMonitoringTables();
+    const auto first = HoldersAtAGapNow(kPontosTable);
+    if (c.written_since_its_last_call) {
+      // Its entry lies before the marker's: it holds, though its data shows nothing.
+      ASSERT_EQ(first.size(), 1U) << "a till silent since before the marker was not held";
+      EXPECT_TRUE(first[0].unseen_since_marker);
+      EXPECT_FALSE(first[0].inserted);
+      EXPECT_NE(DescribeHolder(first[0]).find("nenhuma chamada"), std::string::npos) << DescribeHolder(first[0]);
+      // Without the marker the same data shows nothing.
+      EXPECT_TRUE(HoldersNow(kPontosTable).empty());
+    } else {
+      // The marker's own snapshot had it write its data, after the marker's.
+      EXPECT_TRUE(first.empty()) << "a till that wrote its data after the marker still holds";
+    }
+    // Any call of the till has it write its data again, after the marker.
+    till->Execute("EXECUTE BLOCK AS BEGIN END");
+    EXPECT_TRUE(HoldersAtAGapNow(kPontosTable).empty()) << "a till that made a call since the marker still holds";
+    till->Rollback();
+  }
+}
+
+TEST_F(PendingHoldersTest, ARetainingTillHoldsAtAGapOnlyWhileItStaysSilent) {
+  auto till = db_.OpenSession();
+  till->Execute(kInsertPontos);
+  till->Execute("COMMIT RETAIN");
+  AnotherClientLooksAtTheMonitoringTables();
+  const auto idle = HoldersAtAGapNow(kPontosTable);
+  ASSERT_EQ(idle.size(), 1U);
+  EXPECT_TRUE(idle[0].unseen_since_marker);
+  // Ended, it holds nothing.
+  till->Rollback();
+  EXPECT_TRUE(HoldersAtAGapNow(kPontosTable).empty());
 }
 
 }  // namespace

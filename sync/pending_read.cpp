@@ -27,9 +27,10 @@ bool RunPendingStep(Step step, std::string_view log_prefix) {
 
 }  // namespace
 
-bool AwaitPendingSettled(Connection& connection, const PendingTable& table, std::chrono::seconds timeout,
-                         std::string_view log_prefix, std::int64_t& highest, std::string* holders) {
-  const PendingSettlement settlement = SettlePending(connection, table, timeout);
+bool AwaitPendingSettled(Connection& connection, MonitoringMarker& marker, const PendingTable& table, bool knows_states,
+                         std::chrono::seconds timeout, std::string_view log_prefix, std::int64_t& highest,
+                         std::string* holders) {
+  const PendingSettlement settlement = SettlePending(connection, marker, table, knows_states, timeout);
   if (!settlement.still_holding.empty()) {
     LogHeldByErp(log_prefix);
     if (holders) {

@@ -22,8 +22,9 @@ namespace zendrel {
 // table is empty). Returns false (after one log line with `log_prefix`) when
 // transactions still held movements at the time-out, and then describes them in
 // `holders` (one a line) when it is given; other failures throw.
-bool AwaitPendingSettled(Connection& connection, const PendingTable& table, std::chrono::seconds timeout,
-                         std::string_view log_prefix, std::int64_t& highest, std::string* holders = nullptr);
+bool AwaitPendingSettled(Connection& connection, MonitoringMarker& marker, const PendingTable& table, bool knows_states,
+                         std::chrono::seconds timeout, std::string_view log_prefix, std::int64_t& highest,
+                         std::string* holders = nullptr);
 
 // Opens `query`. Returns false (after one log line with `log_prefix`) when the rows
 // are held by an ERP transaction past the lock time-out; other failures throw.
