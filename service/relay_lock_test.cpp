@@ -12,29 +12,17 @@
 #include <string>
 
 #include "service/database_lock.h"
+#include "support/testing/temp_folder.h"
 
 namespace zendrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
+// A lock folder of the test's own.
+class TempFolder : public testing::TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "zendrel-locks-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
+  TempFolder() : testing::TempFolder("zendrel-locks") {}
 };
 
 struct stat StatOf(const fs::path& path) {

@@ -10,6 +10,7 @@
 
 #include "service/testing/child_process.h"
 #include "support/testing/eventually.h"
+#include "support/testing/temp_folder.h"
 #include "support/text_codec.h"
 
 namespace zendrel::testing {
@@ -29,23 +30,9 @@ std::vector<std::string> MethodsAndPaths(const std::vector<RecordedRequest>& req
 
 // The program runs from a folder whose name has accents, as a store's "Área de
 // Trabalho" or an ERP's folder may: the attachment must not depend on the folder.
-class TempFolder {
+class TempFolder : public testing::TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "zendrel-once-Integração-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
+  TempFolder() : testing::TempFolder("zendrel-once-Integração") {}
 };
 
 constexpr const char* kTillInsertPontos =
