@@ -212,8 +212,9 @@ inside systemctl start SrvZendrel.service
 old_pid=$(main_pid)
 [ "$old_pid" -gt 0 ] || fail "the service under the older unit did not start"
 [ "$(process_identity "$old_pid" | cut -d' ' -f1)" = 0 ] || fail "the older unit's service does not run as root"
-# What that service and root's runs left: a log and a lock of root's.
-lock=$(inside sh -c 'ls /run/lock/zendrel-*.lock /run/zendrel/*.lock 2>/dev/null || true' | head -n 1)
+# What that service and root's runs left: a log and the installation's lock of root's (the
+# locks of databases are new with this version, so no older version left one).
+lock=$(inside sh -c 'ls /run/lock/zendrel-*.lock /run/zendrel/zendrel-*.lock 2>/dev/null | grep -v -- -database- || true' | head -n 1)
 [ -n "$lock" ] || fail "no relay lock file in the container after -once and a start"
 inside chown root:root "$prefix/Zendrel.log" "$lock"
 inside chmod 0644 "$prefix/Zendrel.log" "$lock"
