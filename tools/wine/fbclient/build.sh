@@ -22,21 +22,19 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The DLL's export table (the client functions, each stdcall), in the format of Wine's
-# own export files. winegcc and winebuild tell such a file from other inputs only by
-# the ending Wine gives them, so the build copies it to that name first.
+# own export files. It goes to winebuild directly (-E), with the DLL's name given too
+# (-F): winegcc would take the module's name from the table's file name.
 EXPORTS="$HERE/fbclient_exports.txt"
 
 # The winelib DLL named $2 (fbclient, fbshim) into folder $1.
 build_winelib() {
   local out=$1 name=$2 work
   work=$(mktemp -d)
-  local exports="$work/$name.spec"
-  cp "$EXPORTS" "$exports"
-  winegcc -m64 -shared -O2 -Wall -Wextra -o "$work/$name.dll" "$exports" "$HERE/fbclient_relay.c" \
-          -l:libfbclient.so.2
+  winegcc -m64 -shared -O2 -Wall -Wextra -o "$work/$name.dll" -Wb,-E,"$EXPORTS" -Wb,-F,"$name.dll" \
+          "$HERE/fbclient_relay.c" -l:libfbclient.so.2
   cp "$work/$name.dll.so" "$out/x86_64-windows/$name.dll.so"
   cp "$work/$name.dll.so" "$out/x86_64-unix/$name.dll.so"
-  winebuild -m64 --dll --fake-module -E "$exports" -F "$name.dll" -o "$out/$name.dll"
+  winebuild -m64 --dll --fake-module -E "$EXPORTS" -F "$name.dll" -o "$out/$name.dll"
   rm -rf "$work"
 }
 
